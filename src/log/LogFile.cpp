@@ -1,0 +1,144 @@
+#include "log/LogFile.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+#include "config/Constants.h"
+#include "platform/Platform.h"
+
+namespace sp {
+namespace {
+
+// One lock for every record of the process: the open, write, close and
+// rename of a record happen as one step, so records of concurrent threads
+// never interleave and a rotation never loses one.
+std::mutex& recordMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::atomic<long> rotationBytes{kLogRotationBytes};
+
+// Appends text with every line feed written as CR LF, so both builds produce
+// the bytes that a text-mode stream on Windows would.
+void appendWithCrLf(std::string& out, const std::string& text) {
+  for (char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+}
+
+void appendPair(std::string& out, const std::string& label, const std::string& value) {
+  appendWithCrLf(out, label);
+  out += ":[";
+  appendWithCrLf(out, value);
+  out += "]\r\n";
+}
+
+std::string sourceFileName(const std::string& sourcePath) {
+  std::string path = sourcePath;
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  const std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string defaultRoot() {
+  std::optional<std::string> systemDirectory = platform::SystemDirectory();
+  if (!systemDirectory) return "c:/";
+  return platform::DriveRootOf(NormalizeDirPath(*systemDirectory));
+}
+
+}  // namespace
+
+std::string& NormalizeDirPath(std::string& path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  return path;
+}
+
+std::string FormatLogTimestamp(int month, int day, int hour, int minute, int second,
+                               int millisecond) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d-%02d %02d:%02d:%02d.%02u", month, day, hour, minute,
+                second, static_cast<unsigned>(millisecond / 10));
+  return text;
+}
+
+LogFile::LogFile() {
+  const std::string root = defaultRoot();
+  runtimeLogPath_ = root + ROOT_DIR + "q38_runtime.log";
+  errorLogPath_ = root + ROOT_DIR + "q38_error.log";
+}
+
+void LogFile::SetRuntimeLogPath(const std::string& path) {
+  runtimeLogPath_ = path.empty() ? "q38_runtime.log" : path;
+}
+
+void LogFile::SetErrorLogPath(const std::string& path) {
+  errorLogPath_ = path.empty() ? "q38_error.log" : path;
+}
+
+void LogFile::WriteTrace(const std::string& label1, const std::string& value1,
+                         const std::string& label2, const std::string& value2,
+                         const std::string& label3, const std::string& value3) const {
+  WriteRecord(runtimeLogPath_, label1, value1, label2, value2, label3, value3);
+}
+
+void LogFile::WriteError(const std::string& sourcePath, int line, int code,
+                         const std::string& text) const {
+  char context[256];
+  std::snprintf(context, sizeof context, "Source File: [%s], LINE: [%d]",
+                sourceFileName(sourcePath).c_str(), line);
+  WriteRecord(errorLogPath_, "ErrCode", std::to_string(code), "Context", context, "ErrString",
+              text);
+}
+
+void LogFile::WriteErrorWithContext(const std::string& sourcePath, int line, int code,
+                                    const std::string& message,
+                                    const std::string& context) const {
+  WriteError(sourcePath, line, code, message + "\n" + context);
+}
+
+void LogFile::WriteRecord(const std::string& path, const std::string& label1,
+                          const std::string& value1, const std::string& label2,
+                          const std::string& value2, const std::string& label3,
+                          const std::string& value3) {
+  std::lock_guard<std::mutex> lock(recordMutex());
+  // Binary append: the CR LF line ends are written explicitly (see
+  // appendWithCrLf), identically on both builds.
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) return;
+
+  const platform::LocalTime now = platform::LocalNow();
+  std::string record;
+  record.reserve(96 + label1.size() + value1.size() + label2.size() + value2.size() +
+                 label3.size() + value3.size());
+  record += "\r\n[";
+  record += FormatLogTimestamp(now.month, now.day, now.hour, now.minute, now.second,
+                               now.millisecond);
+  record += "]\r\n";
+  appendPair(record, label1, value1);
+  appendPair(record, label2, value2);
+  appendPair(record, label3, value3);
+  std::fwrite(record.data(), 1, record.size(), file);
+
+  std::fseek(file, 0, SEEK_END);
+  const long size = std::ftell(file);
+  std::fclose(file);
+  if (size > rotationBytes.load(std::memory_order_relaxed)) {
+    platform::RenameReplacing(path, path + ".bak");
+  }
+}
+
+namespace testing {
+void SetLogRotationBytes(long bytes) {
+  rotationBytes.store(bytes > 0 ? bytes : kLogRotationBytes, std::memory_order_relaxed);
+}
+}  // namespace testing
+
+}  // namespace sp

@@ -1,0 +1,45 @@
+// The library's two exported functions and the one player of the process.
+#include "player/PlayerInstance.h"
+#include "player/SinglePlayer.h"
+
+#include <new>
+
+namespace sp {
+namespace {
+SinglePlayer* player = nullptr;
+}  // namespace
+
+std::mutex& PlayerPointerMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+SinglePlayer* CurrentPlayerLocked() { return player; }
+
+}  // namespace sp
+
+extern "C" SP_API ISinglePlayer* SP_CDECL CreateSinglePlayerDll(void) {
+  std::lock_guard<std::mutex> lock(sp::PlayerPointerMutex());
+  if (sp::player == nullptr) {
+    try {
+      sp::player = new sp::SinglePlayer();
+    } catch (...) {
+      // Out of memory while building the player: null now, tried again next call.
+      sp::player = nullptr;
+    }
+  }
+  return sp::player;
+}
+
+extern "C" SP_API void SP_STDCALL ReleaseSinglePlayerDll(ISinglePlayer* released) {
+  sp::SinglePlayer* doomed = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(sp::PlayerPointerMutex());
+    if (sp::player == nullptr || released != sp::player) return;
+    doomed = sp::player;
+    sp::player = nullptr;
+  }
+  // Destroyed outside the lock: the destructor waits for a capture in
+  // progress, whose display callback needs the lock to see the pointer.
+  delete doomed;
+}

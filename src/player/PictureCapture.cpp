@@ -1,0 +1,113 @@
+// Play_GetPicture and the display callback: the first frame the decoder
+// shows after the callback is installed is written to the host's path.
+#include <chrono>
+
+#include "log/DecoderErrors.h"
+#include "player/PlayerInstance.h"
+#include "player/SinglePlayer.h"
+
+namespace sp {
+namespace {
+
+constexpr std::chrono::milliseconds kCaptureWait{50};
+
+// Counts a Play_GetPicture in progress for the player's destructor; the
+// decrement is the last thing the capture does with the player.
+class CaptureInProgress {
+ public:
+  CaptureInProgress(std::mutex& mutex, std::condition_variable& done, int32_t& active)
+      : mutex_(mutex), done_(done), active_(active) {}
+  ~CaptureInProgress() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --active_;
+    done_.notify_all();
+  }
+
+ private:
+  std::mutex& mutex_;
+  std::condition_variable& done_;
+  int32_t& active_;
+};
+
+}  // namespace
+
+void VDPLAY_CALL CaptureDisplayCallback(VdLong port, char* frame, VdLong size, VdLong width,
+                                        VdLong height, VdLong /*stamp*/, VdLong type,
+                                        VdLong /*reserved*/) {
+  // Holding the pointer lock keeps the player alive while the frame is handled.
+  std::lock_guard<std::mutex> lock(PlayerPointerMutex());
+  SinglePlayer* player = CurrentPlayerLocked();
+  if (player == nullptr) return;
+  player->HandleDisplayedFrame(port, frame, size, width, height, type);
+}
+
+void SinglePlayer::HandleDisplayedFrame(int32_t decoderPort, char* frame, int32_t size,
+                                        int32_t width, int32_t height, int32_t type) {
+  std::lock_guard<std::mutex> lock(captureMutex);
+  if (capturePath.empty()) {
+    SP_OWN_ERROR(0, texts::kTextPathNotSet);
+    return;
+  }
+  int32_t result = SP_OK;
+  if (!VdPLay_ConvertToBmpFile(frame, size, width, height, type, capturePath.data())) {
+    // The port number the decoder passed is a decoder port.
+    result = DecoderFailure(decoderPort, "VdPLay_ConvertToBmpFile()");
+  }
+  handledSerial = captureSerial;
+  captureResult = result;
+  capturePath.clear();
+  captureDone.notify_all();
+}
+
+int32_t SP_STDCALL SinglePlayer::Play_GetPicture(int32_t port, const char* path) {
+  Trace(texts::kTraceGetPicture);
+  if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
+  int32_t decoderPort = 0;
+  int32_t result = SP_OK;
+  if (!FindDecoderPort(port, "Play_CloseStream()", decoderPort, result)) return result;
+  if (path == nullptr || path[0] == '\0') return SP_BAD_ARGUMENT();
+
+  uint64_t serial = 0;
+  {
+    std::lock_guard<std::mutex> lock(captureMutex);
+    capturePath = path;
+    serial = ++captureSerial;
+    ++activeCaptures;
+  }
+  CaptureInProgress inProgress(captureMutex, captureDone, activeCaptures);
+
+  if (!VdPlay_SetDisplayCallBack(decoderPort, &CaptureDisplayCallback)) {
+    result = DecoderFailure(decoderPort, "VdPlay_SetDisplayCallBack()");
+    std::lock_guard<std::mutex> lock(captureMutex);
+    if (captureSerial == serial) capturePath.clear();  // no callback, so nothing is pending
+    return result;
+  }
+  {
+    std::unique_lock<std::mutex> lock(captureMutex);
+    captureDone.wait_for(lock, kCaptureWait, [&] { return handledSerial >= serial; });
+  }
+  // Removing the callback waits for a running call of it, so after this no
+  // frame of this capture can still arrive.
+  const bool removed = VdPlay_SetDisplayCallBack(decoderPort, nullptr) != 0;
+  const int32_t removeCode = removed ? 0 : static_cast<int32_t>(VdPlay_GetLastError(decoderPort));
+
+  bool timedOut = false;
+  {
+    std::lock_guard<std::mutex> lock(captureMutex);
+    if (handledSerial == serial) {
+      result = captureResult;
+    } else {
+      // No frame of ours came (or a newer capture took it): leave no stale path behind.
+      timedOut = true;
+      if (captureSerial == serial) capturePath.clear();
+    }
+  }
+  if (timedOut) {
+    SP_OWN_ERROR(0, texts::kTextCaptureTimeout);
+    result = kUnknownDecoderErrorResult;
+  }
+  if (!removed) return ReportDecoderError(removeCode, "VdPlay_SetDisplayCallBack()");
+  return result;
+}
+
+}  // namespace sp

@@ -1,0 +1,85 @@
+// Construction, destruction, the port table and the helpers of the operation
+// skeleton.
+#include "player/SinglePlayer.h"
+
+#include "log/DecoderErrors.h"
+
+namespace sp {
+
+SinglePlayer::SinglePlayer() {
+  portMap.fill(kNoDecoderPort);
+  // PortRecord's defaults: every field 0, video parameters 1..4 at 50.
+  // Construction reads no file and calls no decoder function.
+}
+
+SinglePlayer::~SinglePlayer() {
+  // A capture running on another thread still uses the player: wait for it.
+  // No decoder function is called; open streams stay as the host left them.
+  std::unique_lock<std::mutex> lock(captureMutex);
+  captureDone.wait(lock, [this] { return activeCaptures == 0; });
+}
+
+bool SinglePlayer::LookupDecoderPort(int32_t hostPort, int32_t& decoderPort) const {
+  if (!IsHostPort(hostPort) || portMap[hostPort] == kNoDecoderPort) return false;
+  decoderPort = portMap[hostPort];
+  return true;
+}
+
+bool SinglePlayer::AcquireDecoderPort(int32_t hostPort, int32_t& decoderPort) {
+  if (!IsHostPort(hostPort)) return false;
+  // A host port keeps the decoder port it has, even when all are handed out.
+  if (portMap[hostPort] != kNoDecoderPort) return true;
+  for (int32_t candidate = 0; candidate < DECODER_PORT_COUNT; ++candidate) {
+    if (IsDecoderPortUsed(candidate)) continue;
+    portMap[hostPort] = candidate;
+    decoderPort = candidate;
+    MarkDecoderPortUsed(candidate);
+    return true;
+  }
+  return false;
+}
+
+bool SinglePlayer::IsDecoderPortUsed(int32_t decoderPort) const {
+  for (int32_t used : usedDecoderPorts) {
+    if (used == decoderPort) return true;
+  }
+  return false;
+}
+
+void SinglePlayer::MarkDecoderPortUsed(int32_t decoderPort) {
+  if (!IsDecoderPortUsed(decoderPort)) usedDecoderPorts.push_back(decoderPort);
+}
+
+int32_t SinglePlayer::ReportDecoderError(int32_t code, const std::string& context) const {
+  return sp::ReportDecoderError(log, code, context);
+}
+
+void SinglePlayer::Trace(const texts::TraceText& text, int32_t minimumLevel) const {
+  if (debugLevel < minimumLevel) return;
+  static const std::string empty;
+  log.WriteTrace(text.label, text.name, empty, empty, empty, empty);
+}
+
+void SinglePlayer::WriteOwnError(const char* sourcePath, int line, int32_t code,
+                                 const char* text) const {
+  log.WriteError(sourcePath, line, code, text);
+}
+
+int32_t SinglePlayer::DecoderFailure(int32_t decoderPort, const char* context) const {
+  const int32_t code = static_cast<int32_t>(VdPlay_GetLastError(decoderPort));
+  return ReportDecoderError(code, context);
+}
+
+bool SinglePlayer::FindDecoderPort(int32_t hostPort, const char* context, int32_t& decoderPort,
+                                   int32_t& result) const {
+  if (LookupDecoderPort(hostPort, decoderPort)) return true;
+  result = ReportDecoderError(1, context);
+  return false;
+}
+
+std::string SinglePlayer::CapturePath() const {
+  std::lock_guard<std::mutex> lock(captureMutex);
+  return capturePath;
+}
+
+}  // namespace sp

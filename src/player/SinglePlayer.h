@@ -1,0 +1,156 @@
+// The one implementation of ISinglePlayer. Every operation follows the same
+// skeleton: trace record (gated by the debug level), host port check, decoder
+// port, argument and state checks, decoder calls with failures turned into
+// records and result codes by ReportDecoderError, then the cache update.
+#pragma once
+
+#include <SinglePlayer.h>
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+
+#include "config/ConfigFile.h"
+#include "log/LogFile.h"
+#include "player/PlayerTexts.h"
+#include "player/VdPlayApi.h"
+
+namespace sp {
+
+constexpr std::int32_t PLAYER_PORT_COUNT = SP_PLAYER_PORT_COUNT;
+constexpr std::int32_t DECODER_PORT_COUNT = 32;
+
+// What the player caches for one host port.
+struct PortRecord {
+  std::int32_t picQuality = 0;
+  std::int32_t overlayMode = 0;
+  std::int32_t openMode = 0;
+  std::int32_t playState = PLAYSTATE_NOT_STARTED;
+  SP_HWND displayWindow = nullptr;
+  std::int32_t stepInputPermit = 0;
+  std::int32_t throwBFrameNum = 0;
+  SP_VIDEO_PARA videoPara = {0, 50, 50, 50, 50, 0};
+  SP_RECT pictureRect = {0, 0, 0, 0};
+  SP_RECT dispRegion = {0, 0, 0, 0};
+};
+
+class SinglePlayer final : public ISinglePlayer {
+ public:
+  SinglePlayer();
+  ~SinglePlayer();
+  SinglePlayer(const SinglePlayer&) = delete;
+  SinglePlayer& operator=(const SinglePlayer&) = delete;
+
+  int32_t SP_STDCALL Play_Init(int32_t hostValue) override;
+  int32_t SP_STDCALL Play_Exit() override;
+  int32_t SP_STDCALL Play_SetOverlayMode(int32_t port, uint32_t colorKey) override;
+  int32_t SP_STDCALL Play_GetPreviewMode(int32_t port, int32_t* overlayMode,
+                                         uint32_t* colorKey) override;
+  int32_t SP_STDCALL Play_SetOpenMode(int32_t port, int32_t openMode) override;
+  int32_t SP_STDCALL Play_OpenStream(SP_HWND window, int32_t port, uint8_t* header,
+                                     uint32_t headerLength, int32_t unused) override;
+  int32_t SP_STDCALL Play_InputData(int32_t port, uint8_t* data, uint32_t length,
+                                    int32_t unused) override;
+  int32_t SP_STDCALL Play_CloseStream(int32_t port) override;
+  int32_t SP_STDCALL Play_PlayState(int32_t port, int32_t state) override;
+  int32_t SP_STDCALL Play_GetPlayState(int32_t port, int32_t* state) override;
+  int32_t SP_STDCALL Play_SetVolume(int32_t port, int32_t volume) override;
+  int32_t SP_STDCALL Play_GetVolume(int32_t port, int32_t* volume) override;
+  int32_t SP_STDCALL Play_GetPicture(int32_t port, const char* path) override;
+  int32_t SP_STDCALL Play_RefreshPlay(int32_t port) override;
+  int32_t SP_STDCALL Play_GetHeadLen(uint32_t* headerLength) override;
+  int32_t SP_STDCALL Play_GetPictureSize(int32_t port, int32_t* width, int32_t* height) override;
+  int32_t SP_STDCALL Play_SetPicQuality(int32_t port, int32_t quality) override;
+  int32_t SP_STDCALL Play_GetPicQuality(int32_t port, int32_t* quality) override;
+  int32_t SP_STDCALL Play_ThrowFrame(int32_t port, int32_t number) override;
+  int32_t SP_STDCALL Play_GetThrowNum(int32_t port, int32_t* number) override;
+  int32_t SP_STDCALL Play_SetVideoPara(int32_t port, SP_VIDEO_PARA* para,
+                                       int32_t restoreDefaults) override;
+  int32_t SP_STDCALL Play_GetVideoPara(int32_t port, SP_VIDEO_PARA* para) override;
+  int32_t SP_STDCALL Play_SetDispRegion(int32_t port, int32_t enable, SP_RECT* rect) override;
+  int32_t SP_STDCALL Play_GetDispRegion(int32_t port, SP_RECT* rect) override;
+  int32_t SP_STDCALL Play_ClearBuffer(int32_t port) override;
+  int32_t SP_STDCALL Play_GetBufferRemainDataSize(int32_t port, uint32_t* size) override;
+
+  // Port table.
+  bool LookupDecoderPort(int32_t hostPort, int32_t& decoderPort) const;
+  bool AcquireDecoderPort(int32_t hostPort, int32_t& decoderPort);
+  bool IsDecoderPortUsed(int32_t decoderPort) const;
+  void MarkDecoderPortUsed(int32_t decoderPort);
+
+  // Writes the decoder error record and returns the operation's result.
+  int32_t ReportDecoderError(int32_t code, const std::string& context) const;
+
+  // The work of the capture display callback for one displayed frame.
+  void HandleDisplayedFrame(int32_t decoderPort, char* frame, int32_t size, int32_t width,
+                            int32_t height, int32_t type);
+
+  // Read-only views for hosts' diagnostics and the test suite.
+  int32_t DebugLevel() const { return debugLevel; }
+  int32_t HostValue() const { return hostValue; }
+  const std::string& TraceDir() const { return traceDir; }
+  const LogFile& Log() const { return log; }
+  const PortRecord& Port(int32_t hostPort) const { return ports[hostPort]; }
+  std::string CapturePath() const;
+
+ private:
+  static bool IsHostPort(int32_t port) { return port >= 0 && port < PLAYER_PORT_COUNT; }
+  void Trace(const texts::TraceText& text, int32_t minimumLevel = 1) const;
+  // An error record for a failure the operation found itself.
+  void WriteOwnError(const char* sourcePath, int line, int32_t code, const char* text) const;
+  int32_t RejectWith(const char* sourcePath, int line, const char* text, int32_t result) const {
+    WriteOwnError(sourcePath, line, 0, text);
+    return result;
+  }
+  // After a decoder call returned 0: its last error code, reported.
+  int32_t DecoderFailure(int32_t decoderPort, const char* context) const;
+  // The decoder port of a host port that must already have one; reports
+  // code 1 with the context when it has none.
+  bool FindDecoderPort(int32_t hostPort, const char* context, int32_t& decoderPort,
+                       int32_t& result) const;
+  int32_t RunPlayStateSequence(int32_t decoderPort, const PortRecord& record, int32_t state);
+
+  int32_t hostValue = 0;
+  // Decoder ports handed out, in order of hand-out; never shrinks.
+  std::list<int32_t> usedDecoderPorts;
+  // Host port to decoder port, kNoDecoderPort when none: a flat table,
+  // since every operation looks its port up.
+  static constexpr int32_t kNoDecoderPort = -1;
+  std::array<int32_t, PLAYER_PORT_COUNT> portMap;
+  ConfigFile config;
+  LogFile log;
+  int32_t debugLevel = 0;
+  std::string traceDir;
+  std::array<PortRecord, PLAYER_PORT_COUNT> ports;
+  uint32_t colorKey = 0x00FF00FF;
+  uint32_t streamBufferSize = 512000;
+  int32_t volume = 0;
+
+  // The pending capture, shared with the decoder's display thread; every
+  // access holds captureMutex.
+  mutable std::mutex captureMutex;
+  std::condition_variable captureDone;
+  std::string capturePath;
+  uint64_t captureSerial = 0;   // number of the latest capture started
+  uint64_t handledSerial = 0;   // number of the latest capture a frame was converted for
+  int32_t captureResult = 0;    // result of that conversion
+  int32_t activeCaptures = 0;   // Play_GetPicture calls in progress
+};
+
+// Error records carry the reporting statement's source file and line.
+#define SP_OWN_ERROR(code, text) WriteOwnError(__FILE__, __LINE__, (code), (text))
+// Writes the "bad argument" record (code 0) and gives SP_ERR_PARAM.
+#define SP_BAD_ARGUMENT() RejectWith(__FILE__, __LINE__, texts::kTextBadArgument, SP_ERR_PARAM)
+// Writes a code-0 record with the text and gives SP_ERR_ORDER.
+#define SP_OUT_OF_ORDER(text) RejectWith(__FILE__, __LINE__, (text), SP_ERR_ORDER)
+
+// The display callback handed to the decoder during a capture; it finds the
+// player through the process's player pointer.
+void VDPLAY_CALL CaptureDisplayCallback(VdLong port, char* frame, VdLong size, VdLong width,
+                                        VdLong height, VdLong stamp, VdLong type,
+                                        VdLong reserved);
+
+}  // namespace sp

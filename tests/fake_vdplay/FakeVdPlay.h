@@ -1,0 +1,52 @@
+// A scriptable stand-in for the decoder library, for the player's unit tests:
+// it records every call with its arguments, succeeds by default and fails on
+// request with a chosen code. A capture test can have it "display" frames on
+// a thread of its own, as the real decoder does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "player/VdPlayApi.h"
+
+namespace fake_vdplay {
+
+struct Call {
+  std::string function;
+  std::vector<std::int64_t> args;  // pointers as their address, rectangles as their four values
+};
+
+// Forgets every call and every scripted failure; stops automatic display.
+void Reset();
+
+std::vector<Call> Calls();
+std::vector<std::string> CallNames();
+std::size_t CountCalls(const std::string& function);
+void ClearCalls();
+
+// The next `times` calls of `function` fail (return 0) and set the port's
+// last error to `code`; times < 0 means every call from now on.
+void FailCalls(const std::string& function, std::uint32_t code, int times = -1);
+
+// Answers of the query functions.
+void SetFileHeadLength(std::uint32_t length);
+void SetPictureSize(std::int32_t width, std::int32_t height);
+void SetSourceBufferRemain(std::uint32_t bytes);
+
+// Shows one frame on a decoder port through its installed callback, as the
+// decoder's display thread would; false when no callback is installed.
+bool DisplayFrame(std::int32_t decoderPort);
+// Shows a frame every `intervalMs` on every port that has a callback, from a
+// thread of the fake's own, until Reset() or StopAutoDisplay().
+void StartAutoDisplay(int intervalMs);
+void StopAutoDisplay();
+// Number of callback calls made so far.
+int DisplayedFrames();
+
+// Frame properties the fake displays.
+constexpr std::int32_t kFrameWidth = 16;
+constexpr std::int32_t kFrameHeight = 8;
+constexpr std::int32_t kFrameType = 3;
+
+}  // namespace fake_vdplay

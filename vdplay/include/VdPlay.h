@@ -1,0 +1,260 @@
+/*
+ * VdPlay: decoding and display library for "VDPS" video streams.
+ *
+ * Every function takes a decoder port 0..31 (except the few that say so) and
+ * returns a BOOL-like VdBool: non-zero on success, 0 on failure. After a
+ * failure VdPlay_GetLastError(port) tells why (VDPLAY_ERR_*). On Windows the
+ * functions are __stdcall and exported from VdPlay.dll by their plain names;
+ * natively they are plain C functions of libvdplay.so. Every argument is 32
+ * bits wide on 32-bit Windows.
+ *
+ * Stream format (all numbers little-endian):
+ *
+ *   File header, 40 bytes, passed to VdPlay_OpenStream:
+ *     0  char[4]  "VDPS"
+ *     4  uint16   version, 1
+ *     6  uint16   header size, 40
+ *     8  uint32   width in pixels   (even, 2..4096)
+ *    12  uint32   height in pixels  (even, 2..4096)
+ *    16  uint32   frame-rate numerator   (non-zero)
+ *    20  uint32   frame-rate denominator (non-zero; at most 1000 frames/s)
+ *    24  uint32   pixel format, 1 = I420
+ *    28  byte[12] reserved, written as zero, ignored when read
+ *
+ *   Packets, fed with VdPlay_InputData split at any byte:
+ *     0  char[4]  "VDFR"
+ *     4  uint32   payload size in bytes
+ *     8  uint32   time stamp in milliseconds
+ *    12  uint32   payload type: 1 = raw I420 picture (w*h*3/2 bytes),
+ *                 2 = the same picture compressed with zlib (compress2)
+ *    16  payload
+ *
+ *   A damaged packet (payload size that does not suit the picture, a zlib
+ *   payload that does not inflate to exactly one picture, an unknown type, or
+ *   bytes that are no packet at all) is counted and skipped up to the next
+ *   "VDFR". A repeated 40-byte file header between packets is skipped
+ *   silently, so a whole file may be fed as it is.
+ *
+ * Displayed frames reach the display callback as I420 pictures (Y plane,
+ * then U, then V; no row padding) with type VDPLAY_FRAME_I420.
+ */
+#ifndef VDPLAY_VDPLAY_H
+#define VDPLAY_VDPLAY_H
+
+#include <stdint.h>
+
+#ifndef VDPLAY_CALL
+#if defined(_WIN32)
+#define VDPLAY_CALL __stdcall
+#else
+#define VDPLAY_CALL
+#endif
+#endif
+
+#if defined(VDPLAY_BUILDING_LIBRARY)
+#if defined(_WIN32)
+#define VDPLAY_API __declspec(dllexport)
+#else
+#define VDPLAY_API __attribute__((visibility("default")))
+#endif
+#else
+#define VDPLAY_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef int32_t VdBool;
+typedef int32_t VdLong;
+typedef uint32_t VdDword;
+typedef uint8_t VdByte;
+typedef void* VdWindow; /* a window handle on Windows */
+
+typedef struct VdRect {
+  int32_t left;
+  int32_t top;
+  int32_t right; /* exclusive */
+  int32_t bottom; /* exclusive */
+} VdRect;
+
+/* Number of decoder ports; valid ports are 0 .. VDPLAY_MAX_PORTS-1. */
+#define VDPLAY_MAX_PORTS 32
+
+/* Length of the stream's file header (VdPlay_GetFileHeadLength). */
+#define VDPLAY_FILE_HEADER_SIZE 40
+
+/* Frame type passed to the display callback and VdPLay_ConvertToBmpFile. */
+#define VDPLAY_FRAME_I420 3
+
+/* Error codes of VdPlay_GetLastError. */
+#define VDPLAY_ERR_NONE 0           /* no failure yet */
+#define VDPLAY_ERR_BAD_ARGUMENT 1   /* bad port, null pointer, value out of range */
+#define VDPLAY_ERR_ORDER 2          /* call out of order (no stream, not playing, ...) */
+#define VDPLAY_ERR_DECODE 4         /* a payload did not decode; the packet was skipped */
+#define VDPLAY_ERR_ALLOC 6          /* out of memory */
+#define VDPLAY_ERR_FILE 7           /* file could not be created or written */
+#define VDPLAY_ERR_BUFFER_FULL 11   /* data does not fit into the free source buffer */
+#define VDPLAY_ERR_NO_HEADER 17     /* header missing or too short */
+#define VDPLAY_ERR_VERSION 18       /* header of another version */
+#define VDPLAY_ERR_UNRECOGNISED 20  /* not a stream this library plays */
+
+/* Fast/Slow move at most this many steps away from normal speed. */
+#define VDPLAY_MAX_SPEED_STEP 4
+
+/* Largest source buffer VdPlay_OpenStream accepts. */
+#define VDPLAY_MAX_POOL_BYTES (256u * 1024u * 1024u)
+
+/*
+ * Called from the port's display thread for every frame shown: the decoded
+ * I420 picture (valid only during the call), size = width*height*3/2, the
+ * packet's time stamp in ms, type = VDPLAY_FRAME_I420, reserved = 0. The
+ * callback may call any VdPlay function, including ones for its own port.
+ */
+typedef void(VDPLAY_CALL* VdDisplayCallback)(VdLong port, char* frame, VdLong size, VdLong width,
+                                             VdLong height, VdLong stamp, VdLong type,
+                                             VdLong reserved);
+
+/* Overlay switch and colour key (at most 0x00FFFFFF); kept, drawing is plain GDI. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetOverlayMode(VdLong port, VdBool overlay, VdDword colorKey);
+
+/* 0 = live stream, 1 = file stream; kept. Other values fail with 1. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetStreamOpenMode(VdLong port, VdDword mode);
+
+/*
+ * Checks the 40-byte file header and reserves a source buffer of poolBytes.
+ * Fails with 17 (null or short header), 20 (bad magic, header size, picture
+ * size, frame rate or pixel format), 18 (version), 1 (poolBytes 0, above
+ * VDPLAY_MAX_POOL_BYTES, or too small to hold one packet of the largest
+ * payload: 16 + zlib's compressBound(w*h*3/2)), 2 (stream already open on the
+ * port) or 6 (out of memory). Nothing is allocated for a refused header.
+ */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_OpenStream(VdLong port, VdByte* header, VdDword headerLen,
+                                                VdDword poolBytes);
+
+/*
+ * Starts the port's display thread, or brings a running port that is paused,
+ * fast, slow or stepping back to normal playback. A window handle (Windows)
+ * makes frames appear in its client area; null or a non-window shows nothing
+ * but still decodes and calls the display callback. Fails with 2 when no
+ * stream is open.
+ */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_Play(VdLong port, VdWindow wnd);
+
+/* Appends the whole block to the source buffer, or refuses it with 11 when it
+ * does not fit into the free space. 2 before VdPlay_OpenStream. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_InputData(VdLong port, VdByte* data, VdDword len);
+
+/* Ends the display thread; the stream and its buffered data stay. 2 without a stream. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_Stop(VdLong port);
+
+/* Ends the display thread and frees the stream. 2 without a stream. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_CloseStream(VdLong port);
+
+/* pause 1 holds the picture, 0 resumes continuous playback (also leaving
+ * stepping). Other values fail with 1; 2 when not playing. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_Pause(VdLong port, VdDword pause);
+
+/* One step faster / slower (each step doubles / halves the rate), at most
+ * VDPLAY_MAX_SPEED_STEP steps from normal; beyond that they fail with 2.
+ * Both resume continuous playback from pause or stepping. 2 when not playing. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_Fast(VdLong port);
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_Slow(VdLong port);
+
+/* Enters stepping: every call shows exactly one more frame, as soon as one is
+ * available. 2 when not playing. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_OneByOne(VdLong port);
+
+/* Sound on for this port (and off for the others) / off for every port. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_PlaySound(VdLong port);
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_StopSound(void);
+
+/* 0..65535; larger values fail with 1. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetVolume(VdLong port, VdDword volume);
+
+/* Paints the last frame again (into the play window, if any). 2 without a stream. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_RefreshPlay(VdLong port);
+
+/* Drops the buffered data and any partly parsed packet. 2 without a stream. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_ResetSourceBuffer(VdLong port);
+
+/* Length of the file header: 40. */
+VDPLAY_API VdDword VDPLAY_CALL VdPlay_GetFileHeadLength(void);
+
+/* Picture size from the open stream's header. 1 for null pointers, 2 without a stream. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_GetPictureSize(VdLong port, VdLong* width, VdLong* height);
+
+/* Any non-zero value means high quality; kept. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetPicQuality(VdLong port, VdBool highQuality);
+
+/* 0..2; kept (the format has no B frames). Other values fail with 1. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_ThrowBFrameNum(VdLong port, VdDword num);
+
+/*
+ * Picture adjustment for painting, each 0..128 with 64 neutral: brightness
+ * shifts Y, contrast scales Y around black, saturation scales Cb/Cr, hue
+ * rotates Cb/Cr (0 = -180 degrees, 128 = +180). Only region 0 exists.
+ * Does not change the frames passed to the display callback.
+ */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetColor(VdLong port, VdDword region, int brightness,
+                                              int contrast, int saturation, int hue);
+
+/*
+ * Shows only the source rectangle rect of the picture (enable non-zero), or
+ * the whole picture again (enable 0; rect may then be null). The rectangle
+ * must be non-empty and inside the picture, else 1; 2 without a stream.
+ * Only region 0 exists. A non-null wnd becomes the port's paint window.
+ */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetDisplayRegion(VdLong port, VdDword region, VdRect* rect,
+                                                      VdWindow wnd, VdBool enable);
+
+/* Bytes waiting in the source buffer; 0 for a bad port or without a stream. */
+VDPLAY_API VdDword VDPLAY_CALL VdPlay_GetSourceBufferRemain(VdLong port);
+
+/*
+ * Sets or (with null) removes the display callback of any valid port, open or
+ * not. Returns only after a running call of the old callback has returned
+ * (except when called from that very callback, which cannot wait for itself).
+ */
+VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetDisplayCallBack(VdLong port, VdDisplayCallback cb);
+
+/*
+ * Writes an I420 frame as a bottom-up 24-bit BMP file, BT.601 limited range.
+ * Fails with 1 (null frame or path, type other than VDPLAY_FRAME_I420, odd,
+ * zero or above 4096 dimensions, size other than width*height*3/2), 7 (file
+ * could not be created or written) or 6. Having no port, it records its
+ * failure as "the last conversion failure": VdPlay_GetLastError(port) returns
+ * whichever is newer, the port's own last failure or the last conversion
+ * failure.
+ */
+VDPLAY_API VdBool VDPLAY_CALL VdPLay_ConvertToBmpFile(char* frame, VdLong size, VdLong width,
+                                                      VdLong height, VdLong type, char* path);
+
+/* Code of the newest failure of the port (or of a frame conversion); 0 if none;
+ * 1 for a port outside 0..31. Successful calls do not clear it. */
+VDPLAY_API VdDword VDPLAY_CALL VdPlay_GetLastError(VdLong port);
+
+/*
+ * Extension for tests and benchmarks; the player never calls it.
+ * Counters belong to the open stream and start at 0 with VdPlay_OpenStream.
+ */
+typedef struct VdPlayStats {
+  VdDword framesDecoded;   /* payloads decoded into a picture */
+  VdDword framesDisplayed; /* frames shown (painted and/or passed to the callback) */
+  VdDword packetsDamaged;  /* damaged packets skipped */
+  VdDword bytesWaiting;    /* as VdPlay_GetSourceBufferRemain */
+  VdLong speedStep;        /* -4 .. 4, 0 = normal */
+  VdDword paused;          /* 1 while paused */
+  VdDword stepping;        /* 1 while stepping (VdPlay_OneByOne) */
+  VdDword playing;         /* 1 while the display thread runs */
+  VdDword streamOpen;      /* 1 while a stream is open */
+} VdPlayStats;
+
+/* Fills *out; fails with 1 for a bad port or null out. Works without a stream. */
+VDPLAY_API VdBool VDPLAY_CALL VdPlayX_GetStats(VdLong port, VdPlayStats* out);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* VDPLAY_VDPLAY_H */

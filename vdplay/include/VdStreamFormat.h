@@ -1,0 +1,66 @@
+// Writer for the VDPS stream format that VdPlay plays (the format itself is
+// described in VdPlay.h). Used by the demo host, the tests and benchmarks to
+// make streams: one file header, then one packet per picture.
+//
+//   auto header = vdstream::makeFileHeader(352, 288, 25, 1);
+//   std::vector<std::uint8_t> data;
+//   vdstream::appendPacket(data, picture, vdstream::pictureBytes(352, 288), stampMs,
+//                          vdstream::Payload::Zlib);
+//
+// Link the static library `vdstream`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vdstream {
+
+constexpr std::uint32_t kFileHeaderSize = 40;
+constexpr std::uint32_t kPacketHeaderSize = 16;
+constexpr std::uint16_t kVersion = 1;
+constexpr std::uint32_t kPixelFormatI420 = 1;
+constexpr std::uint32_t kMaxDimension = 4096;
+constexpr char kFileMagic[4] = {'V', 'D', 'P', 'S'};
+constexpr char kPacketMagic[4] = {'V', 'D', 'F', 'R'};
+
+enum class Payload : std::uint32_t {
+  Raw = 1,   // the I420 picture as it is
+  Zlib = 2,  // the I420 picture compressed with zlib
+};
+
+// Bytes of one I420 picture: full-size Y plane, quarter-size U and V planes.
+constexpr std::size_t pictureBytes(std::uint32_t width, std::uint32_t height) {
+  return static_cast<std::size_t>(width) * height * 3 / 2;
+}
+
+// Largest payload a packet for this picture size may carry (zlib's bound for
+// compressing one picture; a raw picture is smaller).
+std::size_t maxPayloadBytes(std::uint32_t width, std::uint32_t height);
+
+// Smallest source buffer (poolBytes) VdPlay_OpenStream accepts for this
+// picture size: one packet with the largest payload.
+std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height);
+
+// The 40-byte file header. The values are written as given; VdPlay refuses
+// odd, zero or oversized pictures and a zero frame rate.
+std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t height,
+                                         std::uint32_t fpsNum, std::uint32_t fpsDen);
+
+// Appends one packet carrying the picture (size bytes, normally
+// pictureBytes(w, h)) to out. zlibLevel 0..9 applies to Payload::Zlib.
+// Returns false, leaving out as it was, if compression fails.
+bool appendPacket(std::vector<std::uint8_t>& out, const std::uint8_t* picture, std::size_t size,
+                  std::uint32_t stampMs, Payload type, int zlibLevel = 1);
+
+// The same as a vector of its own; empty if compression fails.
+std::vector<std::uint8_t> makePacket(const std::uint8_t* picture, std::size_t size,
+                                     std::uint32_t stampMs, Payload type, int zlibLevel = 1);
+
+// Fills an I420 picture with eight vertical colour bars that move one bar
+// width per 8 frames, plus a bright square whose position depends on
+// frameIndex, so consecutive frames differ. width and height must be even.
+void fillTestPicture(std::uint8_t* picture, std::uint32_t width, std::uint32_t height,
+                     std::uint32_t frameIndex);
+
+}  // namespace vdstream

@@ -1,0 +1,214 @@
+// The exported functions: argument checks that need no port, the port
+// table, error recording, and no exception ever leaving the library.
+#define VDPLAY_BUILDING_LIBRARY
+#include "VdPlay.h"
+
+#include <chrono>
+#include <mutex>
+#include <new>
+
+#include "bmp_file.h"
+#include "errors.h"
+#include "painter.h"
+#include "port.h"
+
+namespace vdplay {
+namespace {
+
+struct Library {
+  Library() {
+    for (int i = 0; i < VDPLAY_MAX_PORTS; ++i) ports[i] = new Port(i);
+  }
+  Port* ports[VDPLAY_MAX_PORTS];
+  std::mutex soundMutex;
+  int soundPort = -1;  // the one port whose sound is on, or -1
+  std::once_flag exitHook;
+};
+
+// Never destroyed: display threads may run until the process ends, and the
+// order of static destruction across the host and this library is unknown.
+Library& lib() {
+  static Library* l = new Library;
+  return *l;
+}
+
+void stopAllForExit() {
+  markExiting();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  for (Port* p : lib().ports) p->stopForExit(deadline);
+}
+
+Port* portAt(VdLong port) {
+  if (port < 0 || port >= VDPLAY_MAX_PORTS) return nullptr;
+  return lib().ports[port];
+}
+
+template <class Op>
+VdBool onPort(VdLong port, Op op) {
+  Port* p = portAt(port);
+  if (!p) return 0;  // no slot to record in; GetLastError answers 1 for such ports
+  std::uint32_t code;
+  try {
+    code = op(*p);
+  } catch (const std::bad_alloc&) {
+    code = VDPLAY_ERR_ALLOC;
+  } catch (...) {
+    code = VDPLAY_ERR_ORDER;
+  }
+  if (code) recordPortError(port, code);
+  return code == 0;
+}
+
+}  // namespace
+}  // namespace vdplay
+
+using vdplay::onPort;
+using vdplay::Port;
+
+extern "C" {
+
+VdBool VDPLAY_CALL VdPlay_SetOverlayMode(VdLong port, VdBool overlay, VdDword colorKey) {
+  return onPort(port, [&](Port& p) { return p.setOverlayMode(overlay != 0, colorKey); });
+}
+
+VdBool VDPLAY_CALL VdPlay_SetStreamOpenMode(VdLong port, VdDword mode) {
+  return onPort(port, [&](Port& p) { return p.setStreamOpenMode(mode); });
+}
+
+VdBool VDPLAY_CALL VdPlay_OpenStream(VdLong port, VdByte* header, VdDword headerLen,
+                                     VdDword poolBytes) {
+  return onPort(port, [&](Port& p) { return p.openStream(header, headerLen, poolBytes); });
+}
+
+VdBool VDPLAY_CALL VdPlay_Play(VdLong port, VdWindow wnd) {
+  return onPort(port, [&](Port& p) {
+    const std::uint32_t code = p.play(wnd);
+    if (!code) {
+      std::call_once(vdplay::lib().exitHook,
+                     [] { vdplay::installExitHook(&vdplay::stopAllForExit); });
+    }
+    return code;
+  });
+}
+
+VdBool VDPLAY_CALL VdPlay_InputData(VdLong port, VdByte* data, VdDword len) {
+  return onPort(port, [&](Port& p) { return p.inputData(data, len); });
+}
+
+VdBool VDPLAY_CALL VdPlay_Stop(VdLong port) {
+  return onPort(port, [](Port& p) { return p.stop(); });
+}
+
+VdBool VDPLAY_CALL VdPlay_CloseStream(VdLong port) {
+  return onPort(port, [](Port& p) { return p.closeStream(); });
+}
+
+VdBool VDPLAY_CALL VdPlay_Pause(VdLong port, VdDword pause) {
+  return onPort(port, [&](Port& p) { return p.pause(pause); });
+}
+
+VdBool VDPLAY_CALL VdPlay_Fast(VdLong port) {
+  return onPort(port, [](Port& p) { return p.fast(); });
+}
+
+VdBool VDPLAY_CALL VdPlay_Slow(VdLong port) {
+  return onPort(port, [](Port& p) { return p.slow(); });
+}
+
+VdBool VDPLAY_CALL VdPlay_OneByOne(VdLong port) {
+  return onPort(port, [](Port& p) { return p.oneByOne(); });
+}
+
+VdBool VDPLAY_CALL VdPlay_PlaySound(VdLong port) {
+  return onPort(port, [&](Port&) {
+    std::lock_guard<std::mutex> lk(vdplay::lib().soundMutex);
+    vdplay::lib().soundPort = port;
+    return 0u;
+  });
+}
+
+VdBool VDPLAY_CALL VdPlay_StopSound(void) {
+  std::lock_guard<std::mutex> lk(vdplay::lib().soundMutex);
+  vdplay::lib().soundPort = -1;
+  return 1;
+}
+
+VdBool VDPLAY_CALL VdPlay_SetVolume(VdLong port, VdDword volume) {
+  return onPort(port, [&](Port& p) { return p.setVolume(volume); });
+}
+
+VdBool VDPLAY_CALL VdPlay_RefreshPlay(VdLong port) {
+  return onPort(port, [](Port& p) { return p.refresh(); });
+}
+
+VdBool VDPLAY_CALL VdPlay_ResetSourceBuffer(VdLong port) {
+  return onPort(port, [](Port& p) { return p.resetSourceBuffer(); });
+}
+
+VdDword VDPLAY_CALL VdPlay_GetFileHeadLength(void) { return VDPLAY_FILE_HEADER_SIZE; }
+
+VdBool VDPLAY_CALL VdPlay_GetPictureSize(VdLong port, VdLong* width, VdLong* height) {
+  return onPort(port, [&](Port& p) { return p.pictureSize(width, height); });
+}
+
+VdBool VDPLAY_CALL VdPlay_SetPicQuality(VdLong port, VdBool highQuality) {
+  return onPort(port, [&](Port& p) { return p.setPicQuality(highQuality != 0); });
+}
+
+VdBool VDPLAY_CALL VdPlay_ThrowBFrameNum(VdLong port, VdDword num) {
+  return onPort(port, [&](Port& p) { return p.throwBFrames(num); });
+}
+
+VdBool VDPLAY_CALL VdPlay_SetColor(VdLong port, VdDword region, int brightness, int contrast,
+                                   int saturation, int hue) {
+  return onPort(port, [&](Port& p) {
+    return p.setColor(region, brightness, contrast, saturation, hue);
+  });
+}
+
+VdBool VDPLAY_CALL VdPlay_SetDisplayRegion(VdLong port, VdDword region, VdRect* rect,
+                                           VdWindow wnd, VdBool enable) {
+  return onPort(port,
+                [&](Port& p) { return p.setDisplayRegion(region, rect, wnd, enable != 0); });
+}
+
+VdDword VDPLAY_CALL VdPlay_GetSourceBufferRemain(VdLong port) {
+  Port* p = vdplay::portAt(port);
+  try {
+    return p ? p->bytesWaiting() : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+VdBool VDPLAY_CALL VdPlay_SetDisplayCallBack(VdLong port, VdDisplayCallback cb) {
+  return onPort(port, [&](Port& p) { return p.setDisplayCallback(cb); });
+}
+
+VdBool VDPLAY_CALL VdPLay_ConvertToBmpFile(char* frame, VdLong size, VdLong width, VdLong height,
+                                           VdLong type, char* path) {
+  std::uint32_t code;
+  try {
+    code = vdplay::writeI420AsBmp(reinterpret_cast<const std::uint8_t*>(frame), size, width,
+                                  height, type, path);
+  } catch (...) {
+    code = VDPLAY_ERR_ALLOC;
+  }
+  if (code) vdplay::recordConversionError(code);
+  return code == 0;
+}
+
+VdDword VDPLAY_CALL VdPlay_GetLastError(VdLong port) {
+  if (!vdplay::portAt(port)) return VDPLAY_ERR_BAD_ARGUMENT;
+  return vdplay::lastError(port);
+}
+
+VdBool VDPLAY_CALL VdPlayX_GetStats(VdLong port, VdPlayStats* out) {
+  return onPort(port, [&](Port& p) {
+    if (!out) return static_cast<std::uint32_t>(VDPLAY_ERR_BAD_ARGUMENT);
+    p.stats(*out);
+    return 0u;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,36 @@
+// Painting frames into a window. The Windows build paints with GDI
+// (win/win_platform.cpp); other builds have no display and no painter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "color.h"
+
+namespace vdplay {
+
+struct DisplaySettings {
+  ColorSettings color;
+  bool regionEnabled = false;
+  PixelRect region;  // part of the picture to show when enabled
+};
+
+class Painter {
+ public:
+  virtual ~Painter() = default;
+  // Shows a new frame scaled to the window; keeps a copy for repaint().
+  virtual void present(const std::uint8_t* i420, int width, int height,
+                       const DisplaySettings& settings) = 0;
+  // Paints the last frame again, with the current settings.
+  virtual void repaint(const DisplaySettings& settings) = 0;
+};
+
+// A painter for the window, or nullptr when wnd is null, no window, or this
+// build has no display.
+std::unique_ptr<Painter> createPainter(void* wnd);
+
+// Arranges for stopAll to run at process exit where that is safe, before the
+// host's static objects go away; does nothing where it is not.
+void installExitHook(void (*stopAll)());
+
+}  // namespace vdplay

@@ -1,0 +1,150 @@
+// One decoder port: its stream, source buffer, display thread and settings.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "VdPlay.h"
+#include "byte_ring.h"
+#include "frame_decoder.h"
+#include "packet_parser.h"
+#include "pacer.h"
+#include "painter.h"
+#include "stream_header.h"
+
+namespace vdplay {
+
+// What VdPlay_OpenStream sets up; freed when the last user lets go (the
+// display thread may still be inside a callback when the stream is closed
+// from that callback).
+struct Stream {
+  explicit Stream(const StreamFormat& f) : format(f), parser(f) {}
+  StreamFormat format;
+  ByteRing ring;
+  PacketParser parser;
+  FrameDecoder decoder;
+};
+
+// Every operation returns 0 or a VDPLAY_ERR_* code.
+//
+// Locking: m_ guards all state. The display thread holds it only for
+// bookkeeping; it decodes, paints, sleeps and calls the callback without it.
+// control_ serialises starting and joining the display thread; the thread
+// itself never takes it, so calls made from inside a display callback skip
+// it (they cannot join their own thread and instead ask it to stop).
+// paintMutex_ guards the painter. No code holds two of these at once except
+// control_ followed by one of the others.
+class Port {
+ public:
+  explicit Port(int index) : index_(index) {}
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+
+  std::uint32_t setStreamOpenMode(std::uint32_t mode);
+  std::uint32_t openStream(const std::uint8_t* header, std::size_t length, std::uint32_t poolBytes);
+  std::uint32_t closeStream();
+  std::uint32_t inputData(const std::uint8_t* data, std::size_t length);
+  std::uint32_t resetSourceBuffer();
+  std::uint32_t bytesWaiting();
+
+  std::uint32_t play(void* wnd);
+  std::uint32_t stop();
+  std::uint32_t pause(std::uint32_t pause);
+  std::uint32_t fast() { return changeSpeed(+1); }
+  std::uint32_t slow() { return changeSpeed(-1); }
+  std::uint32_t oneByOne();
+  std::uint32_t refresh();
+
+  std::uint32_t setDisplayCallback(VdDisplayCallback callback);
+  std::uint32_t pictureSize(VdLong* width, VdLong* height);
+  std::uint32_t setColor(std::uint32_t region, int brightness, int contrast, int saturation,
+                         int hue);
+  std::uint32_t setDisplayRegion(std::uint32_t region, const VdRect* rect, void* wnd, bool enable);
+  std::uint32_t setVolume(std::uint32_t volume);
+  std::uint32_t setPicQuality(bool high);
+  std::uint32_t throwBFrames(std::uint32_t count);
+  std::uint32_t setOverlayMode(bool overlay, std::uint32_t colorKey);
+  void stats(VdPlayStats& out);
+
+  // Process exit: stop the display thread, waiting for it at most until
+  // deadline; never joins.
+  void stopForExit(std::chrono::steady_clock::time_point deadline);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void threadMain();
+  bool waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s);
+  void show(std::unique_lock<std::mutex>& lk, const Stream& s, const PacketRef& packet,
+            const std::uint8_t* picture);
+  void releaseLease(const Stream* s, std::size_t consumed);
+  void noteDamaged(std::uint32_t count);
+
+  bool onDisplayThread();
+  bool runningLocked() const { return threadActive_ && !stopRequested_; }
+  void requestStopLocked();
+  void joinThread();
+  void resetPlaybackLocked();
+  void usePaintWindow(void* wnd);
+  std::uint32_t changeSpeed(int delta);
+
+  const int index_;
+  std::mutex control_;
+  std::mutex m_;
+  std::condition_variable wake_;  // for the display thread: data, control changes, stop
+  std::condition_variable idle_;  // for callers: lease released, callback returned, thread ended
+
+  std::shared_ptr<Stream> stream_;
+  std::uint32_t openMode_ = 0;
+
+  // Display thread.
+  std::thread thread_;
+  std::thread::id threadId_;
+  bool threadActive_ = false;   // threadMain has not returned yet
+  bool stopRequested_ = false;
+  bool waitingForData_ = false;
+  bool dataArrived_ = false;
+  bool leased_ = false;         // the thread reads the packet at the front of the ring unlocked
+  const Stream* leasedStream_ = nullptr;
+  bool dropRequested_ = false;  // ResetSourceBuffer waits for the lease: drop dropBytes_ then
+  std::size_t dropBytes_ = 0;
+  bool callbackRunning_ = false;
+  std::uint64_t callbackCalls_ = 0;
+
+  // Playback.
+  Pacer pacer_;
+  bool paused_ = false;
+  bool stepping_ = false;
+  std::uint32_t stepCredits_ = 0;
+  bool restartPacing_ = true;  // next frame at once, schedule from then
+  bool starved_ = false;       // waited for data since the last frame
+
+  // Counters of the open stream.
+  std::uint32_t decoded_ = 0;
+  std::uint32_t displayed_ = 0;
+  std::uint32_t damaged_ = 0;
+
+  // Settings.
+  VdDisplayCallback callback_ = nullptr;
+  DisplaySettings display_;
+  std::uint32_t volume_ = 0xFFFF;
+  bool highQuality_ = true;
+  std::uint32_t throwBFrames_ = 0;
+  bool overlay_ = false;
+  std::uint32_t colorKey_ = 0;
+
+  std::mutex paintMutex_;
+  std::unique_ptr<Painter> painter_;
+  void* paintWindow_ = nullptr;
+};
+
+// Set when the process exits: display threads stop calling callbacks.
+void markExiting();
+bool exiting();
+
+}  // namespace vdplay

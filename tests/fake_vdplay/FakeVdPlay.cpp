@@ -16,6 +16,7 @@ constexpr int kPorts = 32;
 struct Failure {
   std::uint32_t code = 0;
   int remaining = 0;  // < 0: always
+  int skip = 0;       // successful calls still to come before the failures
 };
 
 struct State {
@@ -42,6 +43,7 @@ std::mutex& callbackMutex(int port) {
 }
 
 std::atomic<int> displayed{0};
+std::atomic<int> framesOnInstall{0};
 
 struct AutoDisplay {
   std::mutex mutex;
@@ -64,6 +66,10 @@ VdBool record(const char* function, std::vector<std::int64_t> args, VdLong port 
   s.calls.push_back(Call{function, std::move(args)});
   auto it = s.failures.find(function);
   if (it == s.failures.end() || it->second.remaining == 0) return 1;
+  if (it->second.skip > 0) {
+    --it->second.skip;
+    return 1;
+  }
   if (it->second.remaining > 0) --it->second.remaining;
   if (validPort(port)) {
     s.lastError[port] = it->second.code;
@@ -90,6 +96,7 @@ void Reset() {
   s.height = 576;
   s.remain = 0;
   displayed = 0;
+  framesOnInstall = 0;
 }
 
 std::vector<Call> Calls() {
@@ -114,9 +121,9 @@ void ClearCalls() {
   state().calls.clear();
 }
 
-void FailCalls(const std::string& function, std::uint32_t code, int times) {
+void FailCalls(const std::string& function, std::uint32_t code, int times, int skip) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  state().failures[function] = Failure{code, times};
+  state().failures[function] = Failure{code, times, skip};
 }
 
 void SetFileHeadLength(std::uint32_t length) {
@@ -181,6 +188,8 @@ void StopAutoDisplay() {
 }
 
 int DisplayedFrames() { return displayed.load(); }
+
+void SetFramesOnInstall(int frames) { framesOnInstall = frames; }
 
 }  // namespace fake_vdplay
 
@@ -264,14 +273,19 @@ VdDword VDPLAY_CALL VdPlay_GetSourceBufferRemain(VdLong port) {
 }
 VdBool VDPLAY_CALL VdPlay_SetDisplayCallBack(VdLong port, VdDisplayCallback callback) {
   if (!fake_vdplay::validPort(port)) return 0;
-  // Waits for a running call of the old callback before replacing it.
-  std::lock_guard<std::mutex> running(fake_vdplay::callbackMutex(port));
-  if (!record("VdPlay_SetDisplayCallBack", {port, address(reinterpret_cast<void*>(callback))},
-              port)) {
-    return 0;
+  {
+    // Waits for a running call of the old callback before replacing it.
+    std::lock_guard<std::mutex> running(fake_vdplay::callbackMutex(port));
+    if (!record("VdPlay_SetDisplayCallBack",
+                {port, address(reinterpret_cast<void*>(callback))}, port)) {
+      return 0;
+    }
+    std::lock_guard<std::mutex> lock(fake_vdplay::state().mutex);
+    fake_vdplay::state().callbacks[port] = callback;
   }
-  std::lock_guard<std::mutex> lock(fake_vdplay::state().mutex);
-  fake_vdplay::state().callbacks[port] = callback;
+  if (callback != nullptr) {
+    for (int i = fake_vdplay::framesOnInstall.load(); i > 0; --i) fake_vdplay::DisplayFrame(port);
+  }
   return 1;
 }
 VdBool VDPLAY_CALL VdPLay_ConvertToBmpFile(char* frame, VdLong size, VdLong width, VdLong height,
@@ -290,6 +304,32 @@ VdDword VDPLAY_CALL VdPlay_GetLastError(VdLong port) {
   if (!fake_vdplay::validPort(port)) return 1;
   std::lock_guard<std::mutex> lock(fake_vdplay::state().mutex);
   return fake_vdplay::state().lastError[port];
+}
+
+}  // extern "C"
+
+extern "C" {
+
+void FakeVdPlay_Reset(void) { fake_vdplay::Reset(); }
+
+void FakeVdPlay_FailCalls(const char* function, std::uint32_t code, int times) {
+  fake_vdplay::FailCalls(function, code, times);
+}
+
+int FakeVdPlay_CountCalls(const char* function) {
+  return static_cast<int>(fake_vdplay::CountCalls(function));
+}
+
+void FakeVdPlay_SetFramesOnInstall(int frames) { fake_vdplay::SetFramesOnInstall(frames); }
+
+long long FakeVdPlay_LastArg(const char* function, int index) {
+  const std::vector<fake_vdplay::Call> calls = fake_vdplay::Calls();
+  for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+    if (it->function != function) continue;
+    if (index < 0 || static_cast<std::size_t>(index) >= it->args.size()) return -1;
+    return it->args[static_cast<std::size_t>(index)];
+  }
+  return -1;
 }
 
 }  // extern "C"

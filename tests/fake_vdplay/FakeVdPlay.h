@@ -25,9 +25,10 @@ std::vector<std::string> CallNames();
 std::size_t CountCalls(const std::string& function);
 void ClearCalls();
 
-// The next `times` calls of `function` fail (return 0) and set the port's
-// last error to `code`; times < 0 means every call from now on.
-void FailCalls(const std::string& function, std::uint32_t code, int times = -1);
+// After `skip` more successful calls, the next `times` calls of `function`
+// fail (return 0) and set the port's last error to `code` (every port's, for
+// a function without a port); times < 0 means every call from then on.
+void FailCalls(const std::string& function, std::uint32_t code, int times = -1, int skip = 0);
 
 // Answers of the query functions.
 void SetFileHeadLength(std::uint32_t length);
@@ -43,6 +44,10 @@ void StartAutoDisplay(int intervalMs);
 void StopAutoDisplay();
 // Number of callback calls made so far.
 int DisplayedFrames();
+// Each time a callback is installed, show `frames` frames through it at once,
+// on the installing thread, before the install call returns (0 by default):
+// a capture then sees its frames without depending on timing.
+void SetFramesOnInstall(int frames);
 
 // Frame properties the fake displays.
 constexpr std::int32_t kFrameWidth = 16;
@@ -50,3 +55,14 @@ constexpr std::int32_t kFrameHeight = 8;
 constexpr std::int32_t kFrameType = 3;
 
 }  // namespace fake_vdplay
+
+// The same controls for a C host that loads the fake as VdPlay.dll and finds
+// them with GetProcAddress (plain C calling convention).
+extern "C" {
+void FakeVdPlay_Reset(void);
+void FakeVdPlay_FailCalls(const char* function, std::uint32_t code, int times);
+int FakeVdPlay_CountCalls(const char* function);
+void FakeVdPlay_SetFramesOnInstall(int frames);
+// Argument `index` of the latest call of `function`; -1 when there is none.
+long long FakeVdPlay_LastArg(const char* function, int index);
+}

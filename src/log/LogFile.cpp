@@ -12,10 +12,19 @@ namespace {
 
 // One lock for every record of the process: the open, write, close and
 // rename of a record happen as one step, so records of concurrent threads
-// never interleave and a rotation never loses one.
-std::mutex& recordMutex() {
-  static std::mutex mutex;
-  return mutex;
+// never interleave and a rotation never loses one. The record is built in
+// one buffer kept under that lock, so writing a record allocates nothing
+// once the buffer has grown to the longest record.
+struct RecordWriter {
+  std::mutex mutex;
+  std::string buffer;
+};
+
+// Never destroyed, so that records written while the process's static
+// objects are being destroyed still find it.
+RecordWriter& recordWriter() {
+  static RecordWriter* writer = new RecordWriter;
+  return *writer;
 }
 
 std::atomic<long> rotationBytes{kLogRotationBytes};
@@ -45,6 +54,40 @@ std::string sourceFileName(const std::string& sourcePath) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool isTwoDigits(int value) { return value >= 0 && value <= 99; }
+
+void appendTwoDigits(std::string& out, int value) {
+  out.push_back(static_cast<char>('0' + value / 10));
+  out.push_back(static_cast<char>('0' + value % 10));
+}
+
+// Appends "MM-DD hh:mm:ss.cc". Every record formats one, so the usual case
+// (every field of two digits) is written digit by digit; anything else goes
+// through snprintf, which gives the same text for the usual case.
+void appendTimestamp(std::string& out, int month, int day, int hour, int minute, int second,
+                     int millisecond) {
+  const int hundredths = millisecond / 10;
+  if (isTwoDigits(month) && isTwoDigits(day) && isTwoDigits(hour) && isTwoDigits(minute) &&
+      isTwoDigits(second) && isTwoDigits(hundredths)) {
+    appendTwoDigits(out, month);
+    out.push_back('-');
+    appendTwoDigits(out, day);
+    out.push_back(' ');
+    appendTwoDigits(out, hour);
+    out.push_back(':');
+    appendTwoDigits(out, minute);
+    out.push_back(':');
+    appendTwoDigits(out, second);
+    out.push_back('.');
+    appendTwoDigits(out, hundredths);
+    return;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d-%02d %02d:%02d:%02d.%02u", month, day, hour, minute,
+                second, static_cast<unsigned>(hundredths));
+  out += text;
+}
+
 std::string defaultRoot() {
   std::optional<std::string> systemDirectory = platform::SystemDirectory();
   if (!systemDirectory) return "c:/";
@@ -63,9 +106,8 @@ std::string& NormalizeDirPath(std::string& path) {
 
 std::string FormatLogTimestamp(int month, int day, int hour, int minute, int second,
                                int millisecond) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%02d-%02d %02d:%02d:%02d.%02u", month, day, hour, minute,
-                second, static_cast<unsigned>(millisecond / 10));
+  std::string text;
+  appendTimestamp(text, month, day, hour, minute, second, millisecond);
   return text;
 }
 
@@ -108,26 +150,32 @@ void LogFile::WriteRecord(const std::string& path, const std::string& label1,
                           const std::string& value1, const std::string& label2,
                           const std::string& value2, const std::string& label3,
                           const std::string& value3) {
-  std::lock_guard<std::mutex> lock(recordMutex());
+  RecordWriter& writer = recordWriter();
+  std::lock_guard<std::mutex> lock(writer.mutex);
   // Binary append: the CR LF line ends are written explicitly (see
-  // appendWithCrLf), identically on both builds.
-  std::FILE* file = std::fopen(path.c_str(), "ab");
+  // appendWithCrLf), identically on both builds. "a+" rather than "a": some C
+  // libraries seek to the end of the file when opening it for appending
+  // only, a system call the appending write makes unnecessary.
+  std::FILE* file = std::fopen(path.c_str(), "a+b");
   if (file == nullptr) return;
 
   const platform::LocalTime now = platform::LocalNow();
-  std::string record;
-  record.reserve(96 + label1.size() + value1.size() + label2.size() + value2.size() +
-                 label3.size() + value3.size());
+  std::string& record = writer.buffer;
+  record.clear();
   record += "\r\n[";
-  record += FormatLogTimestamp(now.month, now.day, now.hour, now.minute, now.second,
-                               now.millisecond);
+  appendTimestamp(record, now.month, now.day, now.hour, now.minute, now.second,
+                  now.millisecond);
   record += "]\r\n";
   appendPair(record, label1, value1);
   appendPair(record, label2, value2);
   appendPair(record, label3, value3);
   std::fwrite(record.data(), 1, record.size(), file);
 
-  std::fseek(file, 0, SEEK_END);
+  // After the flush the position is the end of the file on every C library
+  // (before it, an appending stream's position need not be: on Windows it is
+  // where the last operation left it), so ftell gives the size with no
+  // further seek.
+  std::fflush(file);
   const long size = std::ftell(file);
   std::fclose(file);
   if (size > rotationBytes.load(std::memory_order_relaxed)) {

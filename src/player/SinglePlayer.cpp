@@ -19,12 +19,6 @@ SinglePlayer::~SinglePlayer() {
   captureDone.wait(lock, [this] { return activeCaptures == 0; });
 }
 
-bool SinglePlayer::LookupDecoderPort(int32_t hostPort, int32_t& decoderPort) const {
-  if (!IsHostPort(hostPort) || portMap[hostPort] == kNoDecoderPort) return false;
-  decoderPort = portMap[hostPort];
-  return true;
-}
-
 bool SinglePlayer::AcquireDecoderPort(int32_t hostPort, int32_t& decoderPort) {
   if (!IsHostPort(hostPort)) return false;
   // A host port keeps the decoder port it has, even when all are handed out.
@@ -54,8 +48,7 @@ int32_t SinglePlayer::ReportDecoderError(int32_t code, const std::string& contex
   return sp::ReportDecoderError(log, code, context);
 }
 
-void SinglePlayer::Trace(const texts::TraceText& text, int32_t minimumLevel) const {
-  if (debugLevel < minimumLevel) return;
+void SinglePlayer::WriteTraceRecord(const texts::TraceText& text) const {
   static const std::string empty;
   log.WriteTrace(text.label, text.name, empty, empty, empty, empty);
 }
@@ -70,11 +63,8 @@ int32_t SinglePlayer::DecoderFailure(int32_t decoderPort, const char* context) c
   return ReportDecoderError(code, context);
 }
 
-bool SinglePlayer::FindDecoderPort(int32_t hostPort, const char* context, int32_t& decoderPort,
-                                   int32_t& result) const {
-  if (LookupDecoderPort(hostPort, decoderPort)) return true;
-  result = ReportDecoderError(1, context);
-  return false;
+int32_t SinglePlayer::ReportNoDecoderPort(const char* context) const {
+  return ReportDecoderError(1, context);
 }
 
 std::string SinglePlayer::CapturePath() const {

@@ -76,7 +76,13 @@ class SinglePlayer final : public ISinglePlayer {
   int32_t SP_STDCALL Play_GetBufferRemainDataSize(int32_t port, uint32_t* size) override;
 
   // Port table.
-  bool LookupDecoderPort(int32_t hostPort, int32_t& decoderPort) const;
+  // Inline, with Trace and FindDecoderPort: every operation starts with
+  // them, and on the data path they are most of what the player adds.
+  bool LookupDecoderPort(int32_t hostPort, int32_t& decoderPort) const {
+    if (!IsHostPort(hostPort) || portMap[hostPort] == kNoDecoderPort) return false;
+    decoderPort = portMap[hostPort];
+    return true;
+  }
   bool AcquireDecoderPort(int32_t hostPort, int32_t& decoderPort);
   bool IsDecoderPortUsed(int32_t decoderPort) const;
   void MarkDecoderPortUsed(int32_t decoderPort);
@@ -98,7 +104,10 @@ class SinglePlayer final : public ISinglePlayer {
 
  private:
   static bool IsHostPort(int32_t port) { return port >= 0 && port < PLAYER_PORT_COUNT; }
-  void Trace(const texts::TraceText& text, int32_t minimumLevel = 1) const;
+  void Trace(const texts::TraceText& text, int32_t minimumLevel = 1) const {
+    if (debugLevel >= minimumLevel) WriteTraceRecord(text);
+  }
+  void WriteTraceRecord(const texts::TraceText& text) const;
   // An error record for a failure the operation found itself.
   void WriteOwnError(const char* sourcePath, int line, int32_t code, const char* text) const;
   int32_t RejectWith(const char* sourcePath, int line, const char* text, int32_t result) const {
@@ -110,7 +119,12 @@ class SinglePlayer final : public ISinglePlayer {
   // The decoder port of a host port that must already have one; reports
   // code 1 with the context when it has none.
   bool FindDecoderPort(int32_t hostPort, const char* context, int32_t& decoderPort,
-                       int32_t& result) const;
+                       int32_t& result) const {
+    if (LookupDecoderPort(hostPort, decoderPort)) return true;
+    result = ReportNoDecoderPort(context);
+    return false;
+  }
+  int32_t ReportNoDecoderPort(const char* context) const;
   int32_t RunPlayStateSequence(int32_t decoderPort, const PortRecord& record, int32_t state);
 
   int32_t hostValue = 0;

@@ -9,6 +9,7 @@
 
 #include "BenchSupport.h"
 #include "StandInSupport.h"
+#include "Targets.h"
 
 namespace {
 
@@ -56,5 +57,16 @@ void BM_GetPicture_25fps(benchmark::State& state) {
   if (failures != 0) state.SkipWithError("a capture failed");
 }
 BENCHMARK(BM_GetPicture_25fps)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+const bool kFigures = bench::AddFigure(
+    {"Play_GetPicture on a 25 fps CIF stream of the stand-in, call to return", "BM_GetPicture_25fps",
+     "", [](const bench::Run& run) { return bench::Counter(run, "median_ms"); },
+     [](const bench::Run& run) {
+       return bench::Format("median %.1f ms (p10 %.1f, p90 %.1f, max %.1f ms; %.0f captures)",
+                            bench::Counter(run, "median_ms"), bench::Counter(run, "p10_ms"),
+                            bench::Counter(run, "p90_ms"), bench::Counter(run, "max_ms"),
+                            bench::Counter(run, "captures"));
+     },
+     true, 25.0, "median <= 25 ms"});
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "BenchSupport.h"
 #include "StandInSupport.h"
+#include "Targets.h"
 
 namespace {
 
@@ -86,5 +87,31 @@ void BM_Ports32_Cif25_RealRate(benchmark::State& state) {
   state.counters["target_cpu_s_per_video_s"] = 0.1;
 }
 BENCHMARK(BM_Ports32_Cif25_RealRate)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+const bool kFigures =
+    bench::AddFigure(
+        {"32 ports, raw I420 CIF at 25 fps, real rate, 10 s: process CPU per second of video",
+         "BM_Ports32_Cif25_RealRate", "",
+         [](const bench::Run& run) { return bench::Counter(run, "cpu_s_per_video_s"); },
+         [](const bench::Run& run) {
+           return bench::Format("%.3f CPU-s per s (%.2f CPU-s over %.1f s)",
+                                bench::Counter(run, "cpu_s_per_video_s"),
+                                bench::Counter(run, "cpu_s"), bench::Counter(run, "wall_s"));
+         },
+         true, 0.1, "<= 0.1 CPU-s per s"}) &&
+    bench::AddFigure(
+        {"32 ports as above: frames shown against frames fed", "BM_Ports32_Cif25_RealRate", "",
+         [](const bench::Run& run) {
+           return bench::Counter(run, "frames_lost") + bench::Counter(run, "refused") +
+                  bench::Counter(run, "damaged");
+         },
+         [](const bench::Run& run) {
+           return bench::Format("%.0f shown of %.0f fed (%.0f lost, %.0f refused, %.0f damaged)",
+                                bench::Counter(run, "frames_shown"),
+                                bench::Counter(run, "frames_fed"),
+                                bench::Counter(run, "frames_lost"), bench::Counter(run, "refused"),
+                                bench::Counter(run, "damaged"));
+         },
+         true, 0.0, "none lost"});
 
 }  // namespace

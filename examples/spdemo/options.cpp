@@ -1,0 +1,115 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace spdemo {
+namespace {
+
+bool toInt(const std::string& text, std::int32_t& value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+  value = static_cast<std::int32_t>(parsed);
+  return true;
+}
+
+bool toSeconds(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return *end == '\0' && value > 0 && value <= 3600;
+}
+
+}  // namespace
+
+const char* usageText() {
+  return "usage:\n"
+         "  spdemo [--duration S] [--snapshot PATH] [--port N] [--window] [--config-trace DIR]\n"
+         "      plays a generated test pattern (352x288, 25 fps) through the player,\n"
+         "      walks the play states and saves a snapshot (default ./spdemo-snapshot.bmp)\n"
+         "  spdemo play FILE [--port N] [--state CODE] [--snapshot PATH] [--duration S]\n"
+         "                   [--window] [--config-trace DIR]\n"
+         "      plays a stream file or a 4:2:0 .y4m file; CODE 1 play, 2 pause,\n"
+         "      3-5 fast, 6-8 slow, 9 single frame\n"
+         "  spdemo pack IN.y4m OUT [--raw]\n"
+         "      writes a stream file (zlib-compressed pictures, or raw with --raw)\n"
+         "\n"
+         "  --config-trace DIR  writes the player's configuration file (at the system\n"
+         "                      drive's q38/cfg/Q38.cfg) so that its logs go to DIR\n"
+         "  --window            Windows only: shows the video in a window\n";
+}
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    auto value = [&]() -> const std::string& { return args[++i]; };
+    if (arg == "-h" || arg == "--help") {
+      options.command = Command::Help;
+      return true;
+    } else if (arg == "--raw") {
+      options.rawPayload = true;
+    } else if (arg == "--window") {
+      options.window = true;
+    } else if (arg == "--port" || arg == "--state" || arg == "--snapshot" ||
+               arg == "--duration" || arg == "--config-trace") {
+      if (!hasValue) {
+        error = arg + " needs a value";
+        return false;
+      }
+      const std::string& text = value();
+      if (arg == "--port" && (!toInt(text, options.port) || options.port < 0 ||
+                              options.port > 127)) {
+        error = "--port takes a host port from 0 to 127";
+        return false;
+      }
+      if (arg == "--state" && (!toInt(text, options.state) || options.state < 1 ||
+                               options.state > 9)) {
+        error = "--state takes a play-state code from 1 to 9";
+        return false;
+      }
+      if (arg == "--duration" && !toSeconds(text, options.durationSeconds)) {
+        error = "--duration takes seconds above 0 (at most 3600)";
+        return false;
+      }
+      if (arg == "--snapshot") options.snapshot = text;
+      if (arg == "--config-trace") options.configTraceDir = text;
+    } else if (!arg.empty() && arg[0] == '-') {
+      error = "unknown option " + arg;
+      return false;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+
+  if (positional.empty()) {
+    options.command = Command::Tour;
+    return true;
+  }
+  const std::string& command = positional[0];
+  if (command == "play" && positional.size() == 2) {
+    options.command = Command::Play;
+    options.input = positional[1];
+    return true;
+  }
+  if (command == "pack" && positional.size() == 3) {
+    options.command = Command::Pack;
+    options.input = positional[1];
+    options.output = positional[2];
+    return true;
+  }
+  if (command == "play" || command == "pack") {
+    error = command == "play" ? "play takes one FILE" : "pack takes IN.y4m and OUT";
+  } else {
+    error = "unknown command " + command;
+  }
+  return false;
+}
+
+}  // namespace spdemo

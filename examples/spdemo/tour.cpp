@@ -21,9 +21,11 @@ constexpr std::uint32_t kWidth = 352;
 constexpr std::uint32_t kHeight = 288;
 constexpr std::uint32_t kFps = 25;
 constexpr double kDefaultSeconds = 4;
-// A live host keeps this much ahead of the clock, so that a fast state has
-// frames to show.
-constexpr double kLeadSeconds = 0.5;
+// A live host keeps a tenth of the stream's length (at most half a second)
+// ahead of the clock, so that a fast state has frames to show and packets are
+// still left for the single frames.
+constexpr double kLeadShare = 0.1;
+constexpr double kLongestLead = 0.5;
 constexpr int kSingleFrames = 5;
 constexpr double kSingleFramePause = 0.15;
 
@@ -87,7 +89,7 @@ int runTour(const Options& options) {
 
   FrameCounter counter;
   Feeder feeder(session.player(), options.port, *source, kLivePoolBytes);
-  feeder.start(Feeder::Clock::now(), kLeadSeconds);
+  feeder.start(Feeder::Clock::now(), std::min(kLongestLead, kLeadShare * seconds));
   os::VideoWindow* view = window.get();
   bool open = true;
 
@@ -106,6 +108,7 @@ int runTour(const Options& options) {
   const std::uint64_t sentBeforeSteps = feeder.sent();
   for (int step = 0; step < kSingleFrames && open; ++step) {
     session.setState(PLAYSTATE_ONE_BY_ONE);
+    if (feeder.finished()) continue;  // every packet is in already
     const std::int32_t input = feeder.offerNext();
     report("Play_InputData(port " + std::to_string(options.port) + ", next packet)", input,
            input == SP_ERR_STEPPING ? "held back: no single-frame permit yet"

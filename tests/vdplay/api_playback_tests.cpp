@@ -164,7 +164,7 @@ void VDPLAY_CALL slowCallback(VdLong, char*, VdLong, VdLong, VdLong, VdLong, VdL
 }
 
 // What the reentrant callback does on its frame number n (counted from 1).
-enum class Action { Nothing, Stop, Close, Reset, Unset };
+enum class Action { Nothing, Stop, Close, Reset, Unset, Play };
 std::atomic<Action> g_action{Action::Nothing};
 std::atomic<int> g_actionAt{1};
 std::atomic<int> g_calls{0};
@@ -181,13 +181,18 @@ void VDPLAY_CALL reentrantCallback(VdLong port, char* frame, VdLong size, VdLong
   if (VdPLay_ConvertToBmpFile(frame, size, width, height, type, const_cast<char*>(path.c_str())))
     g_bmpWritten = true;
   std::remove(path.c_str());
+  if (g_action == Action::Play) {  // on every frame, late in the callback
+    sleepMs(2);
+    VdPlay_Play(port, nullptr);
+  }
   if (++g_calls != g_actionAt) return;
   switch (g_action.load()) {
     case Action::Stop: VdPlay_Stop(port); break;
     case Action::Close: VdPlay_CloseStream(port); break;
     case Action::Reset: VdPlay_ResetSourceBuffer(port); break;
     case Action::Unset: VdPlay_SetDisplayCallBack(port, nullptr); break;
-    case Action::Nothing: break;
+    case Action::Nothing:
+    case Action::Play: break;
   }
 }
 
@@ -248,6 +253,27 @@ TEST_F(PlaybackTest, StopCloseAndResetFromInsideTheCallback) {
   EXPECT_TRUE(waitFor([&] { return shown(0) == before + 3; }));
 }
 
+TEST_F(PlaybackTest, StopFromOutsideWinsOverPlayFromTheCallback) {
+  startBuffered(0, 100, 200, false);
+  reentrant(Action::Play, 0);
+  VdPlay_SetDisplayCallBack(0, reentrantCallback);
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(VdPlay_Play(0, nullptr));
+    const int calls = g_calls;
+    ASSERT_TRUE(waitFor([&] { return g_calls >= calls + 2; }));
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+      VdPlay_Stop(0);
+      stopped = true;
+    });
+    const bool ok = waitFor([&] { return stopped.load(); });
+    if (!ok) stopper.detach();  // hangs: report it rather than wait for ever
+    ASSERT_TRUE(ok) << "Stop did not return in round " << round;
+    stopper.join();
+    EXPECT_EQ(stats(0).playing, 0u);
+  }
+}
+
 TEST_F(PlaybackTest, ReplacingCallbacksWhilePlayingIsSafe) {
   startBuffered(0, 300, 1000);
   std::thread other([] {
@@ -297,8 +323,8 @@ TEST_F(PlaybackTest, ThirtyTwoCifPortsCostLittleCpu) {
   EXPECT_EQ(refused, 0);
   EXPECT_GE(shown1 - shown0, 32 * 20);
   EXPECT_LE(shown1 - shown0, 32 * 30);
-#if !defined(_WIN32)  // there clock() tells wall time, not CPU time
-  EXPECT_LT(cpu, 0.1);
+#if !defined(_WIN32) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(cpu, 0.1);  // on Windows clock() tells wall time; sanitizers cost their own
 #endif
 }
 

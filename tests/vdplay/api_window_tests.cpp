@@ -70,5 +70,27 @@ TEST_F(WindowTest, PaintedPixelsShowTheFrameAndTheSettings) {
   c = pixelAt(32, 32);
   EXPECT_EQ(GetRValue(c), GetGValue(c));
   EXPECT_EQ(GetGValue(c), GetBValue(c));
+  // Only the top left quarter of a picture whose other quarters are blue,
+  // stretched over the whole window.
+  ASSERT_TRUE(VdPlay_SetColor(0, 0, 64, 64, 64, 64));
+  Bytes pic(16 * 16 * 3 / 2);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) pic[y * 16 + x] = x < 8 && y < 8 ? 81 : 41;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const bool red = x < 4 && y < 4;
+      pic[256 + y * 8 + x] = red ? 90 : 240;
+      pic[320 + y * 8 + x] = red ? 240 : 110;
+    }
+  }
+  VdRect quarter{0, 0, 8, 8};
+  ASSERT_TRUE(VdPlay_SetDisplayRegion(0, 0, &quarter, nullptr, 1));
+  ASSERT_TRUE(feed(0, vdstream::makePacket(pic.data(), pic.size(), 0, Payload::Raw)));
+  ASSERT_TRUE(waitFor([] { return frameLog(0).count >= 4; }));
+  for (const POINT& at : {POINT{2, 2}, POINT{60, 60}, POINT{60, 2}}) {
+    c = pixelAt(at.x, at.y);
+    EXPECT_GE(GetRValue(c), 250) << at.x << "," << at.y;
+    EXPECT_LE(GetBValue(c), 5) << at.x << "," << at.y;
+  }
   DestroyWindow(wnd);
 }

@@ -104,6 +104,7 @@ void PortTest::TearDown() {
   for (int p = 0; p < VDPLAY_MAX_PORTS; ++p) {
     VdPlay_CloseStream(p);
     VdPlay_SetDisplayCallBack(p, nullptr);
+    VdPlay_SetColor(p, 0, 64, 64, 64, 64);  // colour stays with the port across streams
     frameLog(p).clear();
   }
 }

@@ -76,7 +76,8 @@ VdPlayStats stats(int port);
 bool openStream(int port, TestStream& s, std::uint32_t poolPackets = 64);
 bool feed(int port, const Bytes& data);
 
-// Every test starts and ends with all ports closed, no callbacks and empty logs.
+// Every test starts and ends with all ports closed, no callbacks, neutral
+// colour and empty logs.
 class PortTest : public ::testing::Test {
  protected:
   void SetUp() override;

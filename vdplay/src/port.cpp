@@ -62,7 +62,7 @@ std::uint32_t Port::closeStream() {
     display_.regionEnabled = false;
     idle_.notify_all();
   }
-  if (!self) joinThread();
+  if (!self) stopAndJoin();
   std::lock_guard<std::mutex> paint(paintMutex_);
   painter_.reset();
   paintWindow_ = nullptr;
@@ -124,6 +124,17 @@ void Port::joinThread() {
   if (thread_.joinable()) thread_.join();
 }
 
+void Port::stopAndJoin() {
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    requestStopLocked();
+    joining_ = true;
+  }
+  joinThread();
+  std::lock_guard<std::mutex> lk(m_);
+  joining_ = false;
+}
+
 void Port::resetPlaybackLocked() {
   if (pacer_.speed() != 0) pacer_.setSpeed(0, Clock::now());
   paused_ = false;
@@ -147,19 +158,23 @@ std::uint32_t Port::play(void* wnd) {
   {
     std::lock_guard<std::mutex> lk(m_);
     if (!stream_) return VDPLAY_ERR_ORDER;
-    if (self) stopRequested_ = false;  // Stop then Play from the callback: carry on
-    if (runningLocked()) {
-      resetPlaybackLocked();
+    if (self) {
+      // From the port's own callback (perhaps after Stop there): this thread
+      // carries on, unless another caller is already waiting for it to end.
+      if (joining_) return VDPLAY_ERR_ORDER;
+      stopRequested_ = false;
     }
+    if (runningLocked()) resetPlaybackLocked();
   }
   usePaintWindow(wnd);
+  if (self) return 0;
 
-  std::unique_lock<std::mutex> lk(m_);
-  if (runningLocked()) return 0;
-  // A thread asked to stop from its own callback may still be finishing.
-  lk.unlock();
-  joinThread();
-  lk.lock();
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    if (runningLocked()) return 0;
+  }
+  stopAndJoin();  // a thread that stopped from its own callback may still be finishing
+  std::lock_guard<std::mutex> lk(m_);
   if (!stream_) return VDPLAY_ERR_ORDER;
   stopRequested_ = false;
   waitingForData_ = dataArrived_ = false;
@@ -185,7 +200,7 @@ std::uint32_t Port::stop() {
     if (!stream_) return VDPLAY_ERR_ORDER;
     requestStopLocked();
   }
-  if (!self) joinThread();
+  if (!self) stopAndJoin();
   return 0;
 }
 
@@ -360,7 +375,14 @@ void Port::stopForExit(Clock::time_point deadline) {
   std::unique_lock<std::mutex> lk(m_);
   requestStopLocked();
   if (threadActive_ && threadId_ == std::this_thread::get_id()) return;
-  idle_.wait_until(lk, deadline, [&] { return !threadActive_; });
+  if (!idle_.wait_until(lk, deadline, [&] { return !threadActive_; })) return;
+  lk.unlock();
+  // The thread has finished; join it unless another caller is starting or
+  // joining it right now.
+  if (control_.try_lock()) {
+    joinThread();
+    control_.unlock();
+  }
 }
 
 // ---------------------------------------------------------------- settings

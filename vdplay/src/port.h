@@ -72,7 +72,7 @@ class Port {
   void stats(VdPlayStats& out);
 
   // Process exit: stop the display thread, waiting for it at most until
-  // deadline; never joins.
+  // deadline, and join it if it has ended by then.
   void stopForExit(std::chrono::steady_clock::time_point deadline);
 
  private:
@@ -89,6 +89,7 @@ class Port {
   bool runningLocked() const { return threadActive_ && !stopRequested_; }
   void requestStopLocked();
   void joinThread();
+  void stopAndJoin();  // caller holds control_
   void resetPlaybackLocked();
   void usePaintWindow(void* wnd);
   std::uint32_t changeSpeed(int delta);
@@ -107,6 +108,7 @@ class Port {
   std::thread::id threadId_;
   bool threadActive_ = false;   // threadMain has not returned yet
   bool stopRequested_ = false;
+  bool joining_ = false;        // a caller waits for the thread to end: it must not carry on
   bool waitingForData_ = false;
   bool dataArrived_ = false;
   bool leased_ = false;         // the thread reads the packet at the front of the ring unlocked

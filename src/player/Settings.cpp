@@ -13,7 +13,14 @@ constexpr int kNeutralDecoderColor = 64;
 VdDword DecoderVolume(int32_t volume) { return static_cast<VdDword>(volume * 655.35); }
 
 // Host colour value (0..100 scale) to the decoder's 0..128, truncated toward zero.
-int DecoderColor(int32_t value) { return static_cast<int>(value * 128.0 * 0.01); }
+// Saturation and hue are passed on unchecked, so a product beyond the int
+// range is clamped to it rather than overflowing the conversion.
+int DecoderColor(int32_t value) {
+  const double scaled = value * 128.0 * 0.01;
+  if (scaled >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+  if (scaled <= static_cast<double>(INT32_MIN)) return INT32_MIN;
+  return static_cast<int>(scaled);
+}
 
 bool InPercentRange(int32_t value) { return value >= 0 && value <= 100; }
 

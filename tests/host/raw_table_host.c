@@ -197,6 +197,9 @@ int main(int argc, char** argv) {
   release(NULL);
   release((ISinglePlayer*)&i1);
   CHECK_EQ(create() == player, 1);
+  /* The same player, with its state: not a new one at the same address. */
+  CHECK_EQ(t->Play_GetPreviewMode(player, 100, &i1, &u1), SP_OK);
+  CHECK_EQ(i1, 1);
   {
     int decoderCalls = fakeCount("VdPlay_Play");
     CHECK_EQ(t->Play_SetOpenMode(player, 7, 0), SP_OK);

@@ -93,11 +93,17 @@ bool HighRate(const Operation& op) {
 
 TEST_F(PlayerTest, EveryCallerGetsTheOnePlayerAndForeignReleasesAreIgnored) {
   EXPECT_EQ(CreateSinglePlayerDll(), player);
+  ASSERT_EQ(player->Play_SetOverlayMode(3, 0x123456), SP_OK);
   int32_t local = 0;
   ReleaseSinglePlayerDll(nullptr);
   ReleaseSinglePlayerDll(reinterpret_cast<ISinglePlayer*>(&local));
+  // Still the same player, not a new one at the same address: it kept its state.
   EXPECT_EQ(CreateSinglePlayerDll(), player);
-  EXPECT_EQ(player->Play_SetOpenMode(3, 0), SP_OK);
+  int32_t mode = 0;
+  uint32_t key = 0;
+  ASSERT_EQ(player->Play_GetPreviewMode(3, &mode, &key), SP_OK);
+  EXPECT_EQ(mode, 1);
+  EXPECT_EQ(key, 0x123456u);
 }
 
 TEST_F(PlayerTest, ReleaseThenCreateGivesFreshDefaults) {
@@ -172,10 +178,10 @@ TEST_F(PlayerTest, DecoderPortsFollowTheOrderOfFirstSetUp) {
   ASSERT_EQ(player->Play_SetOverlayMode(5, 0x10), SP_OK);
   ASSERT_EQ(player->Play_SetOpenMode(100, 1), SP_OK);
   ASSERT_EQ(player->Play_SetOverlayMode(100, 0x20), SP_OK);
-  EXPECT_EQ(fake_vdplay::Calls()[0].args, Args({0, 0}));
-  EXPECT_EQ(fake_vdplay::Calls()[1].args, Args({1, 1, 0x10}));
-  EXPECT_EQ(fake_vdplay::Calls()[2].args, Args({0, 1}));
-  EXPECT_EQ(fake_vdplay::Calls()[3].args, Args({0, 1, 0x20}));
+  EXPECT_EQ(CallArgs(0), Args({0, 0}));
+  EXPECT_EQ(CallArgs(1), Args({1, 1, 0x10}));
+  EXPECT_EQ(CallArgs(2), Args({0, 1}));
+  EXPECT_EQ(CallArgs(3), Args({0, 1, 0x20}));
 }
 
 TEST_F(PlayerTest, HostPortsOutsideTheRangeAreRejectedByEveryOperation) {
@@ -240,7 +246,7 @@ TEST_F(PlayerTest, TheThirtyThirdHostPortIsRefusedAndClosingMakesNoRoom) {
   // A playing port reopens with its own decoder port although none is free.
   Forget();
   EXPECT_EQ(player->Play_OpenStream(Window(2), 93, header, sizeof header, 0), SP_OK);
-  EXPECT_EQ(OnlyCallArgs("VdPlay_OpenStream")[0], 31);
+  EXPECT_EQ(OnlyCallArgs("VdPlay_OpenStream"), Args({31, Address(header), 4, 512000}));
   for (int32_t port = 0; port < 32; ++port) ASSERT_EQ(player->Play_CloseStream(port * 3), SP_OK);
   EXPECT_EQ(player->Play_SetOpenMode(100, 0), SP_ERR_PARAM);
   EXPECT_EQ(player->Play_SetOpenMode(3, 1), SP_OK);
@@ -357,7 +363,7 @@ TEST_F(PlayerTest, FailedInitAndPlayExitChangeNothing) {
   EXPECT_FALSE(sp_test::Exists(dir.File("other")));
   // The port set up before still plays with its open mode.
   ASSERT_EQ(player->Play_OpenStream(Window(1), 4, header, sizeof header, 0), SP_OK);
-  EXPECT_EQ(OnlyCallArgs("VdPlay_OpenStream")[3], 1024000);
+  EXPECT_EQ(OnlyCallArgs("VdPlay_OpenStream"), Args({0, Address(header), 4, 1024000}));
 }
 
 TEST_F(PlayerTest, RecordsBeforeInitGoToTheDefaultErrorLog) {

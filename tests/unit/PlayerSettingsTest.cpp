@@ -41,8 +41,8 @@ TEST_F(SettingsTest, VolumeIsConvertedTruncatedAndSharedByAllPorts) {
     fake_vdplay::ClearCalls();
     ASSERT_EQ(player->Play_SetVolume(30, c.first), SP_OK);
     EXPECT_EQ(CallNames(), Names({"VdPlay_PlaySound", "VdPlay_SetVolume"}));
-    EXPECT_EQ(fake_vdplay::Calls()[0].args, Args({0}));
-    EXPECT_EQ(fake_vdplay::Calls()[1].args, Args({0, c.second})) << c.first;
+    EXPECT_EQ(CallArgs(0), Args({0}));
+    EXPECT_EQ(CallArgs(1), Args({0, c.second})) << c.first;
     EXPECT_EQ(Volume(7), c.first);
   }
   fake_vdplay::ClearCalls();
@@ -241,7 +241,8 @@ TEST_F(SettingsTest, DecoderFailuresReturnTheReportedResult) {
       ASSERT_EQ(errors.size(), 1u) << c.context;
       EXPECT_EQ(errors[0].code, static_cast<int>(code.first));
       EXPECT_EQ(errors[0].context, c.context);
-      EXPECT_EQ(fake_vdplay::Calls().back().function, "VdPlay_GetLastError");
+      const Names names = CallNames();
+      EXPECT_TRUE(!names.empty() && names.back() == "VdPlay_GetLastError") << c.context;
     }
   }
 }

@@ -71,7 +71,7 @@ TEST_F(StreamTest, SetUpDecoderFailureKeepsTheNewValues) {
   EXPECT_EQ(player->Play_SetOpenMode(4, 1), 3);
   ExpectOnlyError(2, gbk::kWrongOrder, "VdPlay_SetStreamOpenMode()");
   EXPECT_EQ(player->Play_OpenStream(Window(1), 4, header, sizeof header, 0), SP_OK);
-  EXPECT_EQ(OnlyCallArgs("VdPlay_OpenStream")[3], 1024000);
+  EXPECT_EQ(OnlyCallArgs("VdPlay_OpenStream"), Args({0, Address(header), 4, 1024000}));
 }
 
 TEST_F(StreamTest, OpenUsesThePoolOfTheOpenModeAndPlaysIntoTheWindow) {
@@ -225,7 +225,7 @@ TEST_F(StreamTest, CloseStopsAndClosesOnceAndResetsOnlyTheColourValues) {
 
   EXPECT_EQ(player->Play_CloseStream(4), SP_OK);
   EXPECT_EQ(CallNames(), Names({"VdPlay_Stop", "VdPlay_CloseStream"}));
-  EXPECT_EQ(fake_vdplay::Calls()[0].args, Args({0}));
+  EXPECT_EQ(CallArgs(0), Args({0}));
   EXPECT_EQ(player->Play_CloseStream(4), SP_ERR_ORDER);
   ExpectOnlyError(0, gbk::kCannotStopUnstarted);
   EXPECT_EQ(CountCalls("VdPlay_Stop"), 1u);

@@ -45,6 +45,9 @@ inline std::int64_t Address(const void* p) {
   return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(p));
 }
 
+using Names = std::vector<std::string>;
+using Args = std::vector<std::int64_t>;
+
 class PlayerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -173,6 +176,13 @@ class PlayerTest : public ::testing::Test {
     EXPECT_GT(error.line, 0);
   }
 
+  // The arguments of the fake's call number `index`; none when there is no such call.
+  static Args CallArgs(std::size_t index) {
+    const std::vector<fake_vdplay::Call> calls = fake_vdplay::Calls();
+    EXPECT_LT(index, calls.size());
+    return index < calls.size() ? calls[index].args : Args{};
+  }
+
   // The argument list of the only call of the function.
   static std::vector<std::int64_t> OnlyCallArgs(const std::string& function) {
     std::vector<std::int64_t> args;
@@ -198,8 +208,5 @@ class PlayerTest : public ::testing::Test {
   std::filesystem::path savedWorkingDir_;
 #endif
 };
-
-using Names = std::vector<std::string>;
-using Args = std::vector<std::int64_t>;
 
 }  // namespace player_test

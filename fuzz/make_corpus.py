@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of every fuzz target into fuzz/corpus/<target>/.
+
+The seeds are small valid and nearly valid inputs from which the fuzzer
+mutates: configuration files, streams (file header and packets, including a
+header that claims a huge picture), and operation sequences for the player.
+Run it again after changing an input layout; the files are committed.
+"""
+import os
+import struct
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+# ---------------------------------------------------------------- configuration
+config = {
+    "typical": b"[GLOBAL]\n[TRACE_PATH][d:/player/trace/]\n[DEBUG_LEVEL][1]\n",
+    "comments": b"#[GLOBAL]\n [GLOBAL]\n#[TRACE_PATH][no]\n[TRACE_PATH] = [d:/logs/] remark\n",
+    "later_header": b"[GLOBAL]\n[OTHER]\n[DEBUG_LEVEL][3]\n[GLOBAL]\n[TRACE_PATH][]\n",
+    "no_second_field": b"[GLOBAL]\n[TRACE_PATH] d:/logs/\n[TRACE_PATH][d:/x/]\n",
+    "long_line": b"[GLOBAL]\n[TRACE_PATH][" + b"a" * 120 + b"]\n[DEBUG_LEVEL][2]\n",
+    "nul_and_crlf": b"[GLOBAL]\r\n[DEBUG_LEVEL][\x004]\r\n[TRACE_PATH][c:\\q\\]\r\n",
+    "case_and_blanks": b"[ GLOBAL ]\n[global]\n[GLOBAL][DEBUG_LEVEL][9]\n[DEBUG_LEVEL][[7]]\n",
+}
+for name, data in config.items():
+    write("config_reader", name, data)
+
+# ---------------------------------------------------------------- stream parser
+
+
+def file_header(width, height, num=25, den=1, version=1, size=40, fmt=1, magic=b"VDPS"):
+    return magic + struct.pack("<HHIIIII", version, size, width, height, num, den, fmt) + bytes(12)
+
+
+def picture(width, height, index):
+    return bytes((x * 7 + index * 13) & 0xFF for x in range(width * height * 3 // 2))
+
+
+def packet(payload, stamp, kind):
+    return b"VDFR" + struct.pack("<III", len(payload), stamp, kind) + payload
+
+
+def raw(width, height, index, stamp):
+    return packet(picture(width, height, index), stamp, 1)
+
+
+def packed(width, height, index, stamp):
+    return packet(zlib.compress(picture(width, height, index), 1), stamp, 2)
+
+
+def parser_input(flags, seed, extra, header, data):
+    return bytes([flags, seed]) + struct.pack("<H", extra) + header + data
+
+
+W, H = 8, 6
+clean = raw(W, H, 0, 0) + packed(W, H, 1, 40) + raw(W, H, 2, 80) + packed(W, H, 3, 120)
+write("stream_parser", "clean", parser_input(0, 0, 0, file_header(W, H), clean))
+write("stream_parser", "tight_pool_junk",
+      parser_input(2, 7, 0, file_header(W, H),
+                   raw(W, H, 0, 0) + b"junkVD" + packed(W, H, 1, 40) + file_header(W, H) +
+                   packet(b"\x01\x02", 80, 1) + packet(b"xx", 90, 9) + raw(W, H, 2, 120)))
+write("stream_parser", "reset_midway",
+      parser_input(4 | 1, 3, 0, file_header(16, 2), raw(16, 2, 0, 0) * 3 + packed(16, 2, 1, 9)))
+# A header that claims the largest picture: the player's pools are too small
+# for it, a pool of the size it needs is taken.
+huge = file_header(4096, 4096)
+huge_packet = b"VDFR" + struct.pack("<III", 4096 * 4096 * 3 // 2, 0, 1) + bytes(64)
+write("stream_parser", "huge_picture_player_pool", parser_input(0, 1, 0, huge, huge_packet))
+write("stream_parser", "huge_picture_own_pool", parser_input(3, 1, 16, huge, huge_packet))
+write("stream_parser", "bad_headers_version", parser_input(0, 0, 0, file_header(W, H, version=2), clean))
+write("stream_parser", "bad_headers_odd", parser_input(0, 0, 0, file_header(7, H), clean))
+write("stream_parser", "bad_headers_rate", parser_input(0, 0, 0, file_header(W, H, num=0), clean))
+write("stream_parser", "short_header", parser_input(8, 0, 17, file_header(W, H), clean))
+
+# ---------------------------------------------------------------- player operations
+# Op bytes below 208 run slot (op % 26); then come the host port byte (below
+# 200: byte % 40), the null-address byte (below 24: null) and the slot's own
+# values. A value byte below 128 picks a range edge (table in the fuzz target:
+# 3 = 0, 4 = 1, 9 = 10, 10 = 50, 12 = 100, 13 = 101, 20 = 0xFFFFFFFF), 128..223
+# gives byte - 176, and 224 or more is followed by four raw bytes.
+ZERO, ONE = 176, 177
+
+
+def v(n):
+    return 176 + n
+
+
+ok = 255
+session = bytes([
+    4, 5, ok, v(0),                      # Play_SetOpenMode(5, 0)
+    2, 5, ok, 17,                        # Play_SetOverlayMode(5, 0x00FFFFFF)
+    5, 5, ok, 1, v(40), ZERO,            # Play_OpenStream(window 1, 5, header, 40)
+    6, 5, ok, v(47), ZERO,               # Play_InputData(5, data, 47)
+    8, 5, ok, v(4),                      # fast 2
+    8, 5, ok, v(9),                      # single frame
+    6, 5, ok, v(47), ZERO,               # refused while stepping: 12
+    8, 5, ok, v(9),                      # permit
+    6, 5, ok, v(47), ZERO,
+    12, 5, ok, 0,                        # Play_GetPicture(5, file)
+    15, 5, ok,                           # Play_GetPictureSize
+    22, 5, ok, ZERO, ZERO, 12, 12, ONE,  # Play_SetDispRegion(5, 1, 0,0,100,100)
+    23, 5, ok,
+    20, 5, ok, ZERO, 10, 12, 13, 3, ZERO, ZERO,  # Play_SetVideoPara
+    21, 5, ok,
+    10, 5, ok, 10, 11, 5, ok,            # volume 50, read back
+    16, 5, ok, 2, 17, 5, ok,             # quality -1, read back
+    18, 5, ok, v(2), 19, 5, ok,          # throw 2, read back
+    24, 5, ok, 25, 5, ok, 13, 5, ok, 14, 0, ok, 9, 5, ok, 3, 5, ok,
+    7, 5, ok, 7, 5, ok,                  # close twice: 0 then 3
+])
+write("player_ops", "session", session)
+
+bad_ports = b"".join(bytes([slot, 232 + (slot % 4), ok, ZERO, ZERO, ZERO]) for slot in range(26))
+write("player_ops", "bad_ports", bad_ports)
+null_addresses = b"".join(bytes([slot, 3, 0, ONE, ZERO, ONE, ZERO]) for slot in range(26))
+write("player_ops", "null_addresses", bytes([4, 3, ok, ZERO]) + null_addresses)
+many_ports = b"".join(bytes([4, p, ok, ZERO]) for p in range(34)) + bytes([2, 39, ok, 17, 7, 39, ok])
+write("player_ops", "thirty_three_ports", many_ports)
+failures = bytes([
+    4, 1, ok, ZERO,
+    208, 3, 4, 1, 0,                     # VdPlay_Play fails once with code 1
+    5, 1, ok, 0, v(40), ZERO,            # open: Play fails, stream closed again
+    5, 1, ok, 0, v(40), ZERO,
+    208, 8, 224, 0x10, 0, 0, 0, 1, 1,    # the second VdPlay_Fast fails with code 16
+    8, 1, ok, v(4),
+    208, 22, 7, 1, 0,                    # conversion fails with code 7
+    12, 1, ok, 0,
+    216, 0,                              # no frame on install: capture times out
+    12, 1, ok, 0,
+    216, 1,
+    208, 21, 11, 1, 1,                   # removing the callback fails once
+    12, 1, ok, 0,
+    240, 2,                              # a frame on decoder port 1
+    208, 4, 11, 2, 0,                    # two refusals of data, then accepted
+    6, 1, ok, v(47), ZERO,
+    248, 2,                              # release and get a fresh player
+    9, 1, ok,
+])
+write("player_ops", "failures", failures)
+init = bytes([0, 0, ok, 0, ZERO, 0, 0, ok, 1, ONE, 0, 0, ok, 2, ZERO, 0, 0, ok, 3, ZERO, 1, 0, ok,
+              4, 0, ok, ZERO, 18, 0, ok, v(2), 6, 0, ok, v(1), ZERO])
+write("player_ops", "init_and_levels", init)
+# Saturation and hue are not range-checked: their conversion must not overflow.
+extremes = bytes([4, 0, ok, ZERO, 5, 0, ok, 1, v(40), ZERO,
+                  20, 0, ok, ZERO, 10, 10, 19, 0, ZERO, ZERO,
+                  20, 0, ok, ZERO, 3, 12, 0, 19, ZERO, ZERO, 21, 0, ok])
+write("player_ops", "video_para_extremes", extremes)

@@ -74,11 +74,13 @@ int runPlay(const Options& options) {
 
   bool open = true;
   while (open && !feeder.drained() && Feeder::Clock::now() < deadline) {
-    // The snapshot comes a second in, or when the end is near.
+    // The snapshot comes a second in, halfway through a set duration, or
+    // once the whole file is in the buffer (while frames are still to come).
     const auto snapshotAt = std::min(started + seconds(kSnapshotAfterSeconds),
                                      started + (deadline - started) / 2);
-    open = feedUntil(feeder, view, std::min({deadline, snapshotAt, nextStep}),
-                     [&] { return feeder.drained(); });
+    open = feedUntil(feeder, view, std::min({deadline, snapshotAt, nextStep}), [&] {
+      return (!snapshotTaken && feeder.finished()) || feeder.drained();
+    });
     const auto now = Feeder::Clock::now();
     if (!snapshotTaken && (now >= snapshotAt || feeder.finished())) {
       snapshotResult = session.snapshot(options.snapshot);

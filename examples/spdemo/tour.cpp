@@ -93,13 +93,20 @@ int runTour(const Options& options) {
   os::VideoWindow* view = window.get();
   bool open = true;
 
+  std::int32_t snapshotResult = SP_ERR_DECODER_UNKNOWN;
   for (const Phase& phase : kPhases) {
     const auto shownBefore = shownCount(counter);
     const std::uint64_t sentBefore = feeder.sent();
+    const auto phaseStart = Feeder::Clock::now();
+    const auto phaseEnd = phaseStart + spdemo::seconds(phase.share * seconds);
     session.setState(phase.state);
-    const double length = phase.share * seconds;
-    open = open && feedUntil(feeder, view, Feeder::Clock::now() + spdemo::seconds(length));
-    printPhase(length, counter, shownBefore, feeder, sentBefore);
+    if (phase.state == PLAYSTATE_PLAY) {
+      // The snapshot halfway through normal play, while frames come steadily.
+      open = open && feedUntil(feeder, view, phaseStart + (phaseEnd - phaseStart) / 2);
+      snapshotResult = session.snapshot(snapshotPath);
+    }
+    open = open && feedUntil(feeder, view, phaseEnd);
+    printPhase(phase.share * seconds, counter, shownBefore, feeder, sentBefore);
   }
 
   // Stepping: the first request shows a frame and admits no data; each
@@ -123,13 +130,11 @@ int runTour(const Options& options) {
   printPhase(kSingleFrames * kSingleFramePause, counter, shownBeforeSteps, feeder,
              sentBeforeSteps);
 
-  // Normal play to the end of the stream, with the snapshot early on.
+  // Normal play to the end of the stream.
   const auto shownBeforeEnd = shownCount(counter);
   const std::uint64_t sentBeforeEnd = feeder.sent();
   const auto endStart = Feeder::Clock::now();
   session.setState(PLAYSTATE_PLAY);
-  open = open && feedUntil(feeder, view, endStart + spdemo::seconds(0.3));
-  const std::int32_t snapshotResult = session.snapshot(snapshotPath);
   const double drainLimit =
       static_cast<double>(frames - std::min<std::uint64_t>(frames, feeder.sent())) / kFps + 2;
   open = open && feedUntil(feeder, view, Feeder::Clock::now() + spdemo::seconds(drainLimit),

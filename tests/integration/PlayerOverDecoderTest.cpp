@@ -171,11 +171,11 @@ TEST_F(PlayerSpeed, FramesPerSecondFollowTheState) {
     return (Shown() - first) / seconds;
   };
   SleepMs(100);  // let normal play settle
-  const double normal = rateIn(PLAYSTATE_PLAY, 400);
-  const double fast = rateIn(PLAYSTATE_FAST2, 400);
+  const double normal = rateIn(PLAYSTATE_PLAY, 300);
+  const double fast = rateIn(PLAYSTATE_FAST2, 300);
   const double slow = rateIn(PLAYSTATE_SLOW2, 640);
-  const double paused = rateIn(PLAYSTATE_PAUSE, 300);
-  const double again = rateIn(PLAYSTATE_FAST1, 400);
+  const double paused = rateIn(PLAYSTATE_PAUSE, 250);
+  const double again = rateIn(PLAYSTATE_FAST1, 300);
 
   // Nominal: 25, 100, 6.25, 0 and 50 frames per second.
   EXPECT_GT(normal, 10);
@@ -183,7 +183,7 @@ TEST_F(PlayerSpeed, FramesPerSecondFollowTheState) {
   EXPECT_GT(fast, 2 * normal);
   EXPECT_LT(slow, 0.6 * normal);
   EXPECT_GT(slow, 0);
-  EXPECT_LE(paused * 0.3, 1.01) << "at most a frame already on its way";
+  EXPECT_LE(paused * 0.25, 1.01) << "at most a frame already on its way";
   EXPECT_GT(again, 1.3 * normal) << "fast 1 after a pause";
   EXPECT_LT(again, fast);
 }

@@ -1,0 +1,110 @@
+// The demo host's inputs: YUV4MPEG2 files and stream files read back into the
+// blocks it feeds the player.
+#include <gtest/gtest.h>
+
+#include <VdStreamFormat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../../examples/spdemo/sources.h"
+#include "../../examples/spdemo/y4m_reader.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string Y4m(const std::string& header, int frames, std::size_t pictureBytes,
+                const std::string& frameHeader = "FRAME") {
+  std::string text = header + "\n";
+  for (int i = 0; i < frames; ++i) {
+    text += frameHeader + "\n";
+    for (std::size_t b = 0; b < pictureBytes; ++b) text += static_cast<char>('a' + (i + b) % 26);
+  }
+  return text;
+}
+
+TEST(DemoY4m, ReadsFourTwoZeroFramesWithTheirRate) {
+  sp_test::TempDir dir;
+  const std::string path = dir.File("in.y4m");
+  sp_test::WriteFile(path, Y4m("YUV4MPEG2 W8 H4 F30000:1001 It A1:1 C420jpeg XYSCSS=420JPEG", 3,
+                               48, "FRAME Ixyz"));
+  spdemo::Y4mReader reader;
+  ASSERT_TRUE(reader.open(path)) << reader.error();
+  EXPECT_EQ(reader.width(), 8u);
+  EXPECT_EQ(reader.height(), 4u);
+  EXPECT_EQ(reader.rateNumerator(), 30000u);
+  EXPECT_EQ(reader.rateDenominator(), 1001u);
+  std::vector<std::uint8_t> picture;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(reader.readFrame(picture)) << reader.error();
+    ASSERT_EQ(picture.size(), 48u);
+    EXPECT_EQ(picture[0], 'a' + i);
+    EXPECT_EQ(picture[47], 'a' + (i + 47) % 26);
+  }
+  EXPECT_FALSE(reader.readFrame(picture));
+  EXPECT_EQ(reader.error(), "");
+}
+
+TEST(DemoY4m, RefusesWhatItCannotPlay) {
+  std::uint32_t w = 0, h = 0, num = 0, den = 0;
+  std::string error;
+  EXPECT_TRUE(spdemo::parseY4mHeader("YUV4MPEG2 W352 H288", w, h, num, den, error));
+  EXPECT_EQ(num, 25u) << "25 fps without an F tag";
+  for (const char* header : {"YUV4MPEG2 W352 H288 C444", "YUV4MPEG2 W352 H288 C420p10",
+                             "YUV4MPEG2 W352 H288 Cmono", "YUV4MPEG2 W351 H288",
+                             "YUV4MPEG2 W352", "YUV4MPEG2 W8192 H288", "YUV4MPEG2 W352 H288 F25:0",
+                             "YUV4MPEG W352 H288"}) {
+    error.clear();
+    EXPECT_FALSE(spdemo::parseY4mHeader(header, w, h, num, den, error)) << header;
+    EXPECT_FALSE(error.empty()) << header;
+  }
+
+  sp_test::TempDir dir;
+  const std::string path = dir.File("cut.y4m");
+  std::string text = Y4m("YUV4MPEG2 W8 H4 F25:1", 2, 48);
+  text.resize(text.size() - 5);
+  sp_test::WriteFile(path, text);
+  spdemo::Y4mReader reader;
+  ASSERT_TRUE(reader.open(path));
+  std::vector<std::uint8_t> picture;
+  EXPECT_TRUE(reader.readFrame(picture));
+  EXPECT_FALSE(reader.readFrame(picture));
+  EXPECT_NE(reader.error(), "") << "a cut-off frame is reported";
+}
+
+TEST(DemoSources, StreamFileComesBackPacketByPacketWithJunkApart) {
+  const std::uint32_t w = 16, h = 8;
+  Bytes picture(vdstream::pictureBytes(w, h));
+  std::vector<Bytes> blocks;
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    vdstream::fillTestPicture(picture.data(), w, h, i);
+    blocks.push_back(vdstream::makePacket(picture.data(), picture.size(), i * 40,
+                                          i == 1 ? vdstream::Payload::Raw : vdstream::Payload::Zlib));
+  }
+  blocks.insert(blocks.begin() + 2, Bytes(70, 'V'));  // no packet, though it starts like one
+  const Bytes header = vdstream::makeFileHeader(w, h, 25, 1);
+  std::string file(header.begin(), header.end());
+  for (const Bytes& b : blocks) file.append(b.begin(), b.end());
+
+  sp_test::TempDir dir;
+  sp_test::WriteFile(dir.File("s.vdps"), file);
+  std::string error;
+  auto source = spdemo::openFileSource(dir.File("s.vdps"), error);
+  ASSERT_NE(source, nullptr) << error;
+  EXPECT_EQ(source->header(), header);
+  EXPECT_EQ(source->info().width, w);
+  Bytes block;
+  for (const Bytes& want : blocks) {
+    ASSERT_TRUE(source->next(block));
+    EXPECT_EQ(block, want);
+  }
+  EXPECT_FALSE(source->next(block));
+
+  sp_test::WriteFile(dir.File("other.bin"), "RIFF....");
+  EXPECT_EQ(spdemo::openFileSource(dir.File("other.bin"), error), nullptr);
+}
+
+}  // namespace

@@ -15,11 +15,11 @@ std::vector<std::uint32_t> TestStream::pictureSums() const {
 }
 
 TestStream makeStream(std::uint32_t width, std::uint32_t height, std::uint32_t count,
-                      Payload type, bool mixed, std::uint32_t fpsNum, std::uint32_t fpsDen) {
+                      Payload type, bool mixed, std::uint32_t fps) {
   TestStream s;
   s.width = width;
   s.height = height;
-  s.header = vdstream::makeFileHeader(width, height, fpsNum, fpsDen);
+  s.header = vdstream::makeFileHeader(width, height, fps, 1);
   for (std::uint32_t i = 0; i < count; ++i) {
     Bytes picture(vdstream::pictureBytes(width, height));
     vdstream::fillTestPicture(picture.data(), width, height, i);
@@ -37,37 +37,25 @@ std::uint32_t checksum(const void* data, std::size_t size) {
   return h;
 }
 
-void FrameLog::clear() {
-  std::lock_guard<std::mutex> lk(mutex);
-  sums.clear();
-  stamps.clear();
-  count = 0;
-  badCalls = 0;
-}
-
 std::vector<std::uint32_t> FrameLog::sumsCopy() {
   std::lock_guard<std::mutex> lk(mutex);
   return sums;
 }
 
 FrameLog& frameLog(int port) {
-  static FrameLog logs[VDPLAY_MAX_PORTS];
+  // Never destroyed: made by the first callback, after the library's exit
+  // handler, it would otherwise go before the display threads stop.
+  static FrameLog* logs = new FrameLog[VDPLAY_MAX_PORTS];
   return logs[port];
 }
-
-namespace {
-bool callLooksRight(VdLong port, VdLong size, VdLong width, VdLong height, VdLong type,
-                    VdLong reserved) {
-  VdLong w = 0, h = 0;
-  return VdPlay_GetPictureSize(port, &w, &h) && w == width && h == height &&
-         size == width * height * 3 / 2 && type == VDPLAY_FRAME_I420 && reserved == 0;
-}
-}  // namespace
 
 void VDPLAY_CALL recordFrame(VdLong port, char* frame, VdLong size, VdLong width, VdLong height,
                              VdLong stamp, VdLong type, VdLong reserved) {
   FrameLog& log = frameLog(port);
-  if (!callLooksRight(port, size, width, height, type, reserved)) ++log.badCalls;
+  VdLong w = 0, h = 0;  // calling back into the library from the callback
+  if (!VdPlay_GetPictureSize(port, &w, &h) || w != width || h != height ||
+      size != width * height * 3 / 2 || type != VDPLAY_FRAME_I420 || reserved != 0)
+    ++log.badCalls;
   {
     std::lock_guard<std::mutex> lk(log.mutex);
     log.sums.push_back(checksum(frame, static_cast<std::size_t>(size)));
@@ -96,16 +84,17 @@ bool feed(int port, const Bytes& data) {
                           static_cast<VdDword>(data.size()));
 }
 
-void PortTest::SetUp() {
-  for (int p = 0; p < VDPLAY_MAX_PORTS; ++p) frameLog(p).clear();
-}
-
 void PortTest::TearDown() {
   for (int p = 0; p < VDPLAY_MAX_PORTS; ++p) {
     VdPlay_CloseStream(p);
     VdPlay_SetDisplayCallBack(p, nullptr);
     VdPlay_SetColor(p, 0, 64, 64, 64, 64);  // colour stays with the port across streams
-    frameLog(p).clear();
+    FrameLog& log = frameLog(p);
+    std::lock_guard<std::mutex> lk(log.mutex);
+    log.sums.clear();
+    log.stamps.clear();
+    log.count = 0;
+    log.badCalls = 0;
   }
 }
 

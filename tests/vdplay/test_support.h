@@ -19,21 +19,17 @@ namespace vdtest {
 using Bytes = std::vector<std::uint8_t>;
 using vdstream::Payload;
 
-// A stream of test pictures: the file header, the pictures, and the packets.
+// count test pictures of width x height and their packets; with mixed, the
+// packets alternate raw and zlib. Stamps are 40 ms apart.
 struct TestStream {
   std::uint32_t width = 0, height = 0;
   Bytes header;
-  std::vector<Bytes> pictures;
-  std::vector<Bytes> packets;
-
+  std::vector<Bytes> pictures, packets;
   Bytes allPackets() const;
   std::vector<std::uint32_t> pictureSums() const;
 };
-
-// count pictures; packets alternate raw and zlib when mixed is true.
 TestStream makeStream(std::uint32_t width, std::uint32_t height, std::uint32_t count,
-                      Payload type, bool mixed = false, std::uint32_t fpsNum = 25,
-                      std::uint32_t fpsDen = 1);
+                      Payload type, bool mixed = false, std::uint32_t fps = 25);
 
 std::uint32_t checksum(const void* data, std::size_t size);
 
@@ -43,19 +39,16 @@ struct FrameLog {
   std::vector<std::uint32_t> sums;
   std::vector<std::int32_t> stamps;
   std::atomic<int> count{0};
-  std::atomic<int> badCalls{0};  // wrong size, type, reserved or picture size
-
-  void clear();
+  std::atomic<int> badCalls{0};  // wrong size, type, reserved value or picture size
   std::vector<std::uint32_t> sumsCopy();
 };
 FrameLog& frameLog(int port);
 
-// Records checksum and stamp of each frame into frameLog(port).
+// Display callbacks: recordFrame keeps checksum and stamp of each frame in
+// frameLog(port); countFrame only counts, for measurements.
 void VDPLAY_CALL recordFrame(VdLong port, char* frame, VdLong size, VdLong width, VdLong height,
                              VdLong stamp, VdLong type, VdLong reserved);
-// Only counts, for measurements.
-void VDPLAY_CALL countFrame(VdLong port, char* frame, VdLong size, VdLong width, VdLong height,
-                            VdLong stamp, VdLong type, VdLong reserved);
+void VDPLAY_CALL countFrame(VdLong, char*, VdLong, VdLong, VdLong, VdLong, VdLong, VdLong);
 
 template <class Pred>
 bool waitFor(Pred pred, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
@@ -66,21 +59,17 @@ bool waitFor(Pred pred, std::chrono::milliseconds timeout = std::chrono::millise
   }
   return true;
 }
-
 inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 VdPlayStats stats(int port);
-
-// Opens the stream's header on port with a pool of poolPackets packets of
-// the largest size.
+// Opens s on port with a pool of poolPackets packets of the largest size.
 bool openStream(int port, TestStream& s, std::uint32_t poolPackets = 64);
 bool feed(int port, const Bytes& data);
 
-// Every test starts and ends with all ports closed, no callbacks, neutral
-// colour and empty logs.
+// Every test ends with all ports closed, no callbacks, neutral colour and
+// empty logs.
 class PortTest : public ::testing::Test {
  protected:
-  void SetUp() override;
   void TearDown() override;
 };
 

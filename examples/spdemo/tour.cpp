@@ -66,7 +66,8 @@ void printPhase(double seconds, const FrameCounter& counter,
 int runTour(const Options& options) {
   const double seconds = options.durationSeconds > 0 ? options.durationSeconds : kDefaultSeconds;
   // At least ten frames, so that every phase has some.
-  const auto frames = std::max<std::uint32_t>(10, static_cast<std::uint32_t>(std::lround(seconds * kFps)));
+  const auto frames =
+      std::max<std::uint32_t>(10, static_cast<std::uint32_t>(std::lround(seconds * kFps)));
   const std::string snapshotPath =
       options.snapshot.empty() ? "spdemo-snapshot.bmp" : options.snapshot;
   std::printf("spdemo: test pattern %ux%u, %u fps, %u frames (%.1f s) on host port %d\n", kWidth,

@@ -25,6 +25,9 @@ const std::string& tempFile() {
     const int fd = mkstemp(pattern);
     if (fd < 0) std::abort();
     close(fd);
+    // Removed at exit through a copy that outlives every static object.
+    static const std::string* const leftover = new std::string(pattern);
+    std::atexit([] { std::remove(leftover->c_str()); });
     return std::string(pattern);
   }();
   return path;

@@ -63,6 +63,12 @@ struct Sandbox {
     pictureInMissingFolder = root + "missing/picture.bmp";
     // Small logs: the runs write many records.
     sp::testing::SetLogRotationBytes(256 * 1024);
+    // Removed at exit through a copy that outlives every static object.
+    static const std::string* const leftover = new std::string(root);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(*leftover, ignored);
+    });
   }
 
   std::string makeSystem(const std::string& name, int level) {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <iterator>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,7 +168,13 @@ TEST(PortsFeedStress, ThirtyTwoPortsFedFromTheirOwnThreads) {
   ReleaseSinglePlayerDll(player);
   sp::testing::SetLogRotationBytes(0);
 
-  EXPECT_EQ(static_cast<long>(stress::WholeRecords(sandbox.RuntimeLog()).size()), calls.load());
+  const long traces = static_cast<long>(stress::WholeRecords(sandbox.RuntimeLog()).size());
+  EXPECT_EQ(traces, calls.load());
+  int inputs = 0;
+  for (const PortResult& r : results) inputs += r.inputs;
+  std::printf("[ figures  ] %d ports for %d s: %d data inputs, %d captures (%d pictures), "
+              "%ld calls, %ld trace records verified\n",
+              kPorts, seconds, inputs, captures, pictures, calls.load(), traces);
   // Failures only of captures that saw no frame, or of frames that came
   // after their capture was done.
   for (const sp_test::ErrorRecord& error : stress::ErrorRecords(sandbox.ErrorLog())) {

@@ -3,6 +3,8 @@
 // code, and only the pixel checks are left out.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "test_support.h"
 
 using namespace vdtest;
@@ -35,6 +37,8 @@ TEST_F(WindowTest, PaintsTheFrameWithColourAndRegion) {
     wnd = CreateWindowExA(0, "STATIC", "vdplay", 0, 0, 0, 64, 64, HWND_MESSAGE, nullptr, nullptr,
                           nullptr);
   ASSERT_TRUE(wnd);
+  std::printf("[ pixels   ] %s\n", visible ? "checked in a visible window"
+                                            : "not checked: no visible window (no display)");
   const auto pixelAt = [wnd](int x, int y) {
     HDC dc = GetDC(wnd);
     const COLORREF c = GetPixel(dc, x, y);

@@ -8,18 +8,13 @@
 #include "VdPlay.h"
 #include "VdStreamFormat.h"
 #include "color.h"
+#include "little_endian.h"
 
 namespace vdplay {
 namespace {
 
-void put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using vdplay::le::put16;
+using vdplay::le::put32;
 
 constexpr std::uint32_t kFileHeaderBytes = 14;  // BITMAPFILEHEADER
 constexpr std::uint32_t kInfoHeaderBytes = 40;  // BITMAPINFOHEADER

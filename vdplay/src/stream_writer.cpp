@@ -5,17 +5,13 @@
 
 #include <cstring>
 
+#include "little_endian.h"
+
 namespace vdstream {
 namespace {
 
-void put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using vdplay::le::put16;
+using vdplay::le::put32;
 
 void putPacketHeader(std::uint8_t* p, std::uint32_t payloadSize, std::uint32_t stampMs,
                      Payload type) {

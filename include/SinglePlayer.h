@@ -17,6 +17,13 @@
 
 #include <stdint.h>
 
+/* Version of this interface and library. The build reads these three lines,
+ * so they are the one place the version is written. The major number changes
+ * only when the binary contract changes (it is the native library's SONAME). */
+#define SP_VERSION_MAJOR 1
+#define SP_VERSION_MINOR 0
+#define SP_VERSION_PATCH 0
+
 #if defined(_WIN32)
 #define SP_STDCALL __stdcall
 #define SP_CDECL __cdecl

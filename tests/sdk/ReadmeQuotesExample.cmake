@@ -1,0 +1,20 @@
+# The README quotes the example host in full: the code block after the marker
+# must be the file, byte for byte, so that what a reader copies compiles.
+# Arguments: -DREADME= -DEXAMPLE=
+cmake_minimum_required(VERSION 3.20)
+file(READ ${README} readme)
+file(READ ${EXAMPLE} example)
+set(marker "<!-- host_minimal.cpp: a test checks that this block is the file -->\n```cpp\n")
+string(FIND "${readme}" "${marker}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${README} has no quoted host_minimal.cpp")
+endif()
+string(LENGTH "${marker}" marker_length)
+math(EXPR start "${at} + ${marker_length}")
+string(SUBSTRING "${readme}" ${start} -1 rest)
+string(FIND "${rest}" "\n```\n" end)
+math(EXPR end "${end} + 1")
+string(SUBSTRING "${rest}" 0 ${end} quoted)
+if(NOT quoted STREQUAL example)
+  message(FATAL_ERROR "the README's quote differs from ${EXAMPLE}")
+endif()

@@ -29,10 +29,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/SinglePlayer.h
 install(EXPORT SinglePlayerTargets
   NAMESPACE SinglePlayer::
   DESTINATION ${SP_INSTALL_CMAKEDIR} COMPONENT Player)
-if(WIN32 AND SP_HOST_DEF_FILE)
+if(WIN32)
   # For hosts built with Microsoft's tools, which make their own import
-  # library from it (lib /def:SinglePlayer.def).
-  install(FILES ${SP_HOST_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  # library from it (lib /def:SinglePlayer.def): the names a host's compiler
+  # emits for this architecture.
+  get_target_property(sp_host_def SinglePlayer SP_HOST_DEF_FILE)
+  install(FILES ${sp_host_def} DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RENAME SinglePlayer.def COMPONENT Player)
 endif()
 
@@ -78,8 +80,9 @@ if(TARGET vdplay AND TARGET vdstream)
     ${PROJECT_SOURCE_DIR}/vdplay/include/VdStreamFormat.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT StandIn)
   if(WIN32)
-    install(FILES ${PROJECT_SOURCE_DIR}/vdplay/VdPlay.def
-      DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT StandIn)
+    get_target_property(sp_vdplay_def vdplay SP_HOST_DEF_FILE)
+    install(FILES ${sp_vdplay_def} DESTINATION ${CMAKE_INSTALL_LIBDIR}
+      RENAME VdPlay.def COMPONENT StandIn)
   endif()
   install(EXPORT SinglePlayerStandInTargets
     NAMESPACE SinglePlayer::

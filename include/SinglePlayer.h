@@ -267,7 +267,7 @@ class ISinglePlayer {
    * Needs a decoder port and an open stream. While the decoder's buffer is
    * full the piece is offered again after 100 ms, up to ten times in all.
    * @param port Host port 0 to 127.
-   * @param data The bytes; copied before the call returns.
+   * @param data The bytes; the player does not use them after the call returns.
    * @param length Their number, not 0. A piece larger than the stream's
    *        buffer (Play_SetOpenMode()) is never taken.
    * @param unused Ignored.

@@ -124,13 +124,16 @@ class SinglePlayer final : public ISinglePlayer {
   // record of the result on return), and no exception past this point. An
   // exception becomes an error record through the error table: allocation
   // failure as the decoder's allocation code 6 (result 7), anything else as
-  // an unknown error (result 26). Inline, so that on the data path the body
-  // and both level tests sit in one function with no extra call; the try
-  // block costs nothing until something throws.
+  // an unknown error (result 26). Inline, so that on the data path below its
+  // trace level the operation costs its body and one test of the level, as
+  // it would without the boundary; the try block costs nothing until
+  // something throws.
   template <typename Body, typename... Arguments>
   int32_t AtBoundary(const texts::TraceText& text, Body body, Arguments... arguments) noexcept {
     try {
-      if (debugLevel >= text.traceLevel) TraceEntry(text, arguments...);
+      // Below the operation's trace level nothing but the body runs.
+      if (debugLevel < text.traceLevel) return body();
+      TraceEntry(text, arguments...);
       const int32_t result = body();
       if (debugLevel >= kArgumentTraceLevel) TraceReturn(text, result, arguments...);
       return result;

@@ -111,6 +111,18 @@ void Rearm() {
 bool Injected() { return state.injected; }
 long Counted() { return state.counted; }
 
+bool InEffect() {
+  Arm(1);
+  bool failed = false;
+  try {
+    ::operator delete(::operator new(16));
+  } catch (const std::bad_alloc&) {
+    failed = true;
+  }
+  Disarm();
+  return failed;
+}
+
 }  // namespace failing_allocator
 
 using failing_allocator::AllocateOrNull;

@@ -22,5 +22,8 @@ void Rearm();
 bool Injected();
 // Allocations counted since the last Arm.
 long Counted();
+// Whether this program's allocator is the replaced one: under valgrind, for
+// one, valgrind's own takes its place and nothing can be made to fail.
+bool InEffect();
 
 }  // namespace failing_allocator

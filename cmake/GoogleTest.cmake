@@ -23,6 +23,12 @@ function(sp_add_gtest name)
   add_executable(${name} ${T_SOURCES})
   sp_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  # Every test of a program that links the player's code runs in a private
+  # folder of its own, never in the machine's configuration or log folders.
+  if("sp_core" IN_LIST T_LIBS)
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestIsolation.cpp)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

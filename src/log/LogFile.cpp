@@ -153,11 +153,14 @@ void LogFile::WriteRecord(const std::string& path, const std::string& label1,
   RecordWriter& writer = recordWriter();
   std::lock_guard<std::mutex> lock(writer.mutex);
   // Binary append: the CR LF line ends are written explicitly (see
-  // appendWithCrLf), identically on both builds. "a+" rather than "a": some C
-  // libraries seek to the end of the file when opening it for appending
-  // only, a system call the appending write makes unnecessary.
-  std::FILE* file = std::fopen(path.c_str(), "a+b");
+  // appendWithCrLf), identically on both builds.
+  std::FILE* file = std::fopen(path.c_str(), "ab");
   if (file == nullptr) return;
+  // Unbuffered, so the record goes out in one write and nothing of it is
+  // left in a buffer when that write falls short; the end of the file is the
+  // size before the record.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  const long sizeBefore = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
 
   const platform::LocalTime now = platform::LocalNow();
   std::string& record = writer.buffer;
@@ -169,16 +172,17 @@ void LogFile::WriteRecord(const std::string& path, const std::string& label1,
   appendPair(record, label1, value1);
   appendPair(record, label2, value2);
   appendPair(record, label3, value3);
-  std::fwrite(record.data(), 1, record.size(), file);
-
-  // After the flush the position is the end of the file on every C library
-  // (before it, an appending stream's position need not be: on Windows it is
-  // where the last operation left it), so ftell gives the size with no
-  // further seek.
-  std::fflush(file);
-  const long size = std::ftell(file);
+  const std::size_t written = std::fwrite(record.data(), 1, record.size(), file);
+  if (written != record.size()) {
+    // The disk is full or a file-size limit was reached: the part of the
+    // record that got out is taken back, so the log holds whole records only.
+    if (sizeBefore >= 0) platform::TruncateFile(file, sizeBefore);
+    std::fclose(file);
+    return;
+  }
   std::fclose(file);
-  if (size > rotationBytes.load(std::memory_order_relaxed)) {
+  const long size = sizeBefore + static_cast<long>(record.size());
+  if (sizeBefore >= 0 && size > rotationBytes.load(std::memory_order_relaxed)) {
     platform::RenameReplacing(path, path + ".bak");
   }
 }

@@ -14,6 +14,7 @@
 //   CreateOneDirectory      CreateDirectoryA(path, NULL),    mkdir(path, 0777), EEXIST = already
 //                           ERROR_ALREADY_EXISTS = already
 //   RenameReplacing           MoveFileExA(..., REPLACE)        rename()
+//   TruncateFile            _chsize                          ftruncate
 //   SleepMilliseconds       Sleep                            std::this_thread::sleep_for
 //   LocalNow                GetLocalTime-equivalent: clock    clock_gettime(REALTIME) + localtime_r
 //                           read as seconds + ms since the
@@ -22,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -55,6 +57,9 @@ CreateDirResult CreateOneDirectory(const std::string& path);
 
 // Renames from to to, replacing an existing to. True on success.
 bool RenameReplacing(const std::string& from, const std::string& to);
+
+// Cuts the open file back to size bytes. True on success.
+bool TruncateFile(std::FILE* file, long size);
 
 void SleepMilliseconds(std::uint32_t ms);
 

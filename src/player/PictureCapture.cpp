@@ -34,11 +34,16 @@ class CaptureInProgress {
 void VDPLAY_CALL CaptureDisplayCallback(VdLong port, char* frame, VdLong size, VdLong width,
                                         VdLong height, VdLong /*stamp*/, VdLong type,
                                         VdLong /*reserved*/) {
-  // Holding the pointer lock keeps the player alive while the frame is handled.
-  std::lock_guard<std::mutex> lock(PlayerPointerMutex());
-  SinglePlayer* player = CurrentPlayerLocked();
-  if (player == nullptr) return;
-  player->HandleDisplayedFrame(port, frame, size, width, height, type);
+  // Nothing may reach the decoder's display thread: a frame that cannot be
+  // handled (out of memory for its record, say) is dropped.
+  try {
+    // Holding the pointer lock keeps the player alive while the frame is handled.
+    std::lock_guard<std::mutex> lock(PlayerPointerMutex());
+    SinglePlayer* player = CurrentPlayerLocked();
+    if (player == nullptr) return;
+    player->HandleDisplayedFrame(port, frame, size, width, height, type);
+  } catch (...) {
+  }
 }
 
 void SinglePlayer::HandleDisplayedFrame(int32_t decoderPort, char* frame, int32_t size,
@@ -59,8 +64,7 @@ void SinglePlayer::HandleDisplayedFrame(int32_t decoderPort, char* frame, int32_
   captureDone.notify_all();
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetPicture(int32_t port, const char* path) {
-  Trace(texts::kTraceGetPicture);
+int32_t SinglePlayer::GetPicture(int32_t port, const char* path) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -108,6 +112,10 @@ int32_t SP_STDCALL SinglePlayer::Play_GetPicture(int32_t port, const char* path)
   }
   if (!removed) return ReportDecoderError(removeCode, "VdPlay_SetDisplayCallBack()");
   return result;
+}
+
+int32_t SP_STDCALL SinglePlayer::Play_GetPicture(int32_t port, const char* path) {
+  return AtBoundary(texts::kTraceGetPicture, [&] { return GetPicture(port, path); }, port, path);
 }
 
 }  // namespace sp

@@ -39,8 +39,7 @@ int32_t SinglePlayer::RunPlayStateSequence(int32_t decoderPort, const PortRecord
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_PlayState(int32_t port, int32_t state) {
-  Trace(texts::kTracePlayState);
+int32_t SinglePlayer::PlayState(int32_t port, int32_t state) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -69,11 +68,19 @@ int32_t SP_STDCALL SinglePlayer::Play_PlayState(int32_t port, int32_t state) {
   return result;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetPlayState(int32_t port, int32_t* state) {
-  Trace(texts::kTraceGetPlayState);
+int32_t SP_STDCALL SinglePlayer::Play_PlayState(int32_t port, int32_t state) {
+  return AtBoundary(texts::kTracePlayState, [&] { return PlayState(port, state); }, port, state);
+}
+
+int32_t SinglePlayer::GetPlayState(int32_t port, int32_t* state) {
   if (!IsHostPort(port) || state == nullptr) return SP_BAD_ARGUMENT();
   *state = ports[port].playState;
   return SP_OK;
+}
+
+int32_t SP_STDCALL SinglePlayer::Play_GetPlayState(int32_t port, int32_t* state) {
+  return AtBoundary(texts::kTraceGetPlayState, [&] { return GetPlayState(port, state); },
+                    port, state);
 }
 
 }  // namespace sp

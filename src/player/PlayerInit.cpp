@@ -17,7 +17,7 @@ const char kRuntimeLogName[] = "Vd_Player_Runtime.log";
 const char kErrorLogName[] = "Vd_Player_Error.log";
 }  // namespace
 
-int32_t SP_STDCALL SinglePlayer::Play_Init(int32_t newHostValue) {
+int32_t SinglePlayer::Init(int32_t newHostValue) {
   std::optional<std::string> systemDirectory = platform::SystemDirectory();
   if (!systemDirectory) return SP_ERR_INIT;
   const std::string driveRoot = platform::DriveRootOf(NormalizeDirPath(*systemDirectory));
@@ -39,6 +39,16 @@ int32_t SP_STDCALL SinglePlayer::Play_Init(int32_t newHostValue) {
   debugLevel = std::atoi(value.c_str());
   hostValue = newHostValue;
   return SP_OK;
+}
+
+// Writes no record at any level; an allocation failure (or any other
+// exception) gives the result of an unreadable system folder.
+int32_t SP_STDCALL SinglePlayer::Play_Init(int32_t newHostValue) {
+  try {
+    return Init(newHostValue);
+  } catch (...) {
+    return SP_ERR_INIT;
+  }
 }
 
 int32_t SP_STDCALL SinglePlayer::Play_Exit() { return SP_OK; }

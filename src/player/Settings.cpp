@@ -26,8 +26,7 @@ bool InPercentRange(int32_t value) { return value >= 0 && value <= 100; }
 
 }  // namespace
 
-int32_t SP_STDCALL SinglePlayer::Play_SetVolume(int32_t port, int32_t newVolume) {
-  Trace(texts::kTraceSetVolume);
+int32_t SinglePlayer::SetVolume(int32_t port, int32_t newVolume) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -45,15 +44,22 @@ int32_t SP_STDCALL SinglePlayer::Play_SetVolume(int32_t port, int32_t newVolume)
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetVolume(int32_t port, int32_t* out) {
-  Trace(texts::kTraceGetVolume);
+int32_t SP_STDCALL SinglePlayer::Play_SetVolume(int32_t port, int32_t newVolume) {
+  return AtBoundary(texts::kTraceSetVolume, [&] { return SetVolume(port, newVolume); },
+                    port, newVolume);
+}
+
+int32_t SinglePlayer::GetVolume(int32_t port, int32_t* out) {
   if (!IsHostPort(port) || out == nullptr) return SP_BAD_ARGUMENT();
   *out = volume;
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_RefreshPlay(int32_t port) {
-  Trace(texts::kTraceRefreshPlay);
+int32_t SP_STDCALL SinglePlayer::Play_GetVolume(int32_t port, int32_t* out) {
+  return AtBoundary(texts::kTraceGetVolume, [&] { return GetVolume(port, out); }, port, out);
+}
+
+int32_t SinglePlayer::RefreshPlay(int32_t port) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -62,16 +68,22 @@ int32_t SP_STDCALL SinglePlayer::Play_RefreshPlay(int32_t port) {
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetHeadLen(uint32_t* headerLength) {
-  Trace(texts::kTraceGetHeadLen);
+int32_t SP_STDCALL SinglePlayer::Play_RefreshPlay(int32_t port) {
+  return AtBoundary(texts::kTraceRefreshPlay, [&] { return RefreshPlay(port); }, port);
+}
+
+int32_t SinglePlayer::GetHeadLen(uint32_t* headerLength) {
   if (headerLength == nullptr) return SP_BAD_ARGUMENT();
   *headerLength = VdPlay_GetFileHeadLength();
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetPictureSize(int32_t port, int32_t* width,
-                                                     int32_t* height) {
-  Trace(texts::kTraceGetPictureSize);
+int32_t SP_STDCALL SinglePlayer::Play_GetHeadLen(uint32_t* headerLength) {
+  return AtBoundary(texts::kTraceGetHeadLen, [&] { return GetHeadLen(headerLength); },
+                    headerLength);
+}
+
+int32_t SinglePlayer::GetPictureSize(int32_t port, int32_t* width, int32_t* height) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -91,8 +103,14 @@ int32_t SP_STDCALL SinglePlayer::Play_GetPictureSize(int32_t port, int32_t* widt
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_SetPicQuality(int32_t port, int32_t quality) {
-  Trace(texts::kTraceSetPicQuality);
+int32_t SP_STDCALL SinglePlayer::Play_GetPictureSize(int32_t port, int32_t* width,
+                                                     int32_t* height) {
+  return AtBoundary(
+      texts::kTraceGetPictureSize, [&] { return GetPictureSize(port, width, height); }, port,
+      width, height);
+}
+
+int32_t SinglePlayer::SetPicQuality(int32_t port, int32_t quality) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -104,15 +122,23 @@ int32_t SP_STDCALL SinglePlayer::Play_SetPicQuality(int32_t port, int32_t qualit
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetPicQuality(int32_t port, int32_t* quality) {
-  Trace(texts::kTraceGetPicQuality);
+int32_t SP_STDCALL SinglePlayer::Play_SetPicQuality(int32_t port, int32_t quality) {
+  return AtBoundary(texts::kTraceSetPicQuality, [&] { return SetPicQuality(port, quality); },
+                    port, quality);
+}
+
+int32_t SinglePlayer::GetPicQuality(int32_t port, int32_t* quality) {
   if (!IsHostPort(port) || quality == nullptr) return SP_BAD_ARGUMENT();
   *quality = ports[port].picQuality;
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_ThrowFrame(int32_t port, int32_t number) {
-  Trace(texts::kTraceThrowFrame, 2);
+int32_t SP_STDCALL SinglePlayer::Play_GetPicQuality(int32_t port, int32_t* quality) {
+  return AtBoundary(texts::kTraceGetPicQuality, [&] { return GetPicQuality(port, quality); },
+                    port, quality);
+}
+
+int32_t SinglePlayer::ThrowFrame(int32_t port, int32_t number) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -128,16 +154,23 @@ int32_t SP_STDCALL SinglePlayer::Play_ThrowFrame(int32_t port, int32_t number) {
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetThrowNum(int32_t port, int32_t* number) {
-  Trace(texts::kTraceGetThrowNum);
+int32_t SP_STDCALL SinglePlayer::Play_ThrowFrame(int32_t port, int32_t number) {
+  return AtBoundary(texts::kTraceThrowFrame, [&] { return ThrowFrame(port, number); },
+                    port, number);
+}
+
+int32_t SinglePlayer::GetThrowNum(int32_t port, int32_t* number) {
   if (!IsHostPort(port) || number == nullptr) return SP_BAD_ARGUMENT();
   *number = ports[port].throwBFrameNum;
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_SetVideoPara(int32_t port, SP_VIDEO_PARA* para,
-                                                   int32_t restoreDefaults) {
-  Trace(texts::kTraceSetVideoPara);
+int32_t SP_STDCALL SinglePlayer::Play_GetThrowNum(int32_t port, int32_t* number) {
+  return AtBoundary(texts::kTraceGetThrowNum, [&] { return GetThrowNum(port, number); },
+                    port, number);
+}
+
+int32_t SinglePlayer::SetVideoPara(int32_t port, SP_VIDEO_PARA* para, int32_t restoreDefaults) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -165,15 +198,25 @@ int32_t SP_STDCALL SinglePlayer::Play_SetVideoPara(int32_t port, SP_VIDEO_PARA* 
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetVideoPara(int32_t port, SP_VIDEO_PARA* para) {
-  Trace(texts::kTraceGetVideoPara);
+int32_t SP_STDCALL SinglePlayer::Play_SetVideoPara(int32_t port, SP_VIDEO_PARA* para,
+                                                   int32_t restoreDefaults) {
+  return AtBoundary(
+      texts::kTraceSetVideoPara, [&] { return SetVideoPara(port, para, restoreDefaults); }, port,
+      para, restoreDefaults);
+}
+
+int32_t SinglePlayer::GetVideoPara(int32_t port, SP_VIDEO_PARA* para) {
   if (!IsHostPort(port) || para == nullptr) return SP_BAD_ARGUMENT();
   *para = ports[port].videoPara;
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_SetDispRegion(int32_t port, int32_t enable, SP_RECT* rect) {
-  Trace(texts::kTraceSetDispRegion);
+int32_t SP_STDCALL SinglePlayer::Play_GetVideoPara(int32_t port, SP_VIDEO_PARA* para) {
+  return AtBoundary(texts::kTraceGetVideoPara, [&] { return GetVideoPara(port, para); },
+                    port, para);
+}
+
+int32_t SinglePlayer::SetDispRegion(int32_t port, int32_t enable, SP_RECT* rect) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -200,15 +243,23 @@ int32_t SP_STDCALL SinglePlayer::Play_SetDispRegion(int32_t port, int32_t enable
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetDispRegion(int32_t port, SP_RECT* rect) {
-  Trace(texts::kTraceGetDispRegion);
+int32_t SP_STDCALL SinglePlayer::Play_SetDispRegion(int32_t port, int32_t enable, SP_RECT* rect) {
+  return AtBoundary(texts::kTraceSetDispRegion, [&] { return SetDispRegion(port, enable, rect); },
+                    port, enable, rect);
+}
+
+int32_t SinglePlayer::GetDispRegion(int32_t port, SP_RECT* rect) {
   if (!IsHostPort(port) || rect == nullptr) return SP_BAD_ARGUMENT();
   *rect = ports[port].dispRegion;
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_ClearBuffer(int32_t port) {
-  Trace(texts::kTraceClearBuffer);
+int32_t SP_STDCALL SinglePlayer::Play_GetDispRegion(int32_t port, SP_RECT* rect) {
+  return AtBoundary(texts::kTraceGetDispRegion, [&] { return GetDispRegion(port, rect); },
+                    port, rect);
+}
+
+int32_t SinglePlayer::ClearBuffer(int32_t port) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -219,8 +270,11 @@ int32_t SP_STDCALL SinglePlayer::Play_ClearBuffer(int32_t port) {
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetBufferRemainDataSize(int32_t port, uint32_t* size) {
-  Trace(texts::kTraceGetBufferRemainDataSize);
+int32_t SP_STDCALL SinglePlayer::Play_ClearBuffer(int32_t port) {
+  return AtBoundary(texts::kTraceClearBuffer, [&] { return ClearBuffer(port); }, port);
+}
+
+int32_t SinglePlayer::GetBufferRemainDataSize(int32_t port, uint32_t* size) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -228,6 +282,12 @@ int32_t SP_STDCALL SinglePlayer::Play_GetBufferRemainDataSize(int32_t port, uint
   if (size == nullptr) return SP_BAD_ARGUMENT();
   *size = VdPlay_GetSourceBufferRemain(decoderPort);
   return SP_OK;
+}
+
+int32_t SP_STDCALL SinglePlayer::Play_GetBufferRemainDataSize(int32_t port, uint32_t* size) {
+  return AtBoundary(
+      texts::kTraceGetBufferRemainDataSize, [&] { return GetBufferRemainDataSize(port, size); },
+      port, size);
 }
 
 }  // namespace sp

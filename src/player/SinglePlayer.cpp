@@ -48,11 +48,6 @@ int32_t SinglePlayer::ReportDecoderError(int32_t code, const std::string& contex
   return sp::ReportDecoderError(log, code, context);
 }
 
-void SinglePlayer::WriteTraceRecord(const texts::TraceText& text) const {
-  static const std::string empty;
-  log.WriteTrace(text.label, text.name, empty, empty, empty, empty);
-}
-
 void SinglePlayer::WriteOwnError(const char* sourcePath, int line, int32_t code,
                                  const char* text) const {
   log.WriteError(sourcePath, line, code, text);

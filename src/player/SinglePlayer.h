@@ -2,6 +2,10 @@
 // skeleton: trace record (gated by the debug level), host port check, decoder
 // port, argument and state checks, decoder calls with failures turned into
 // records and result codes by ReportDecoderError, then the cache update.
+//
+// Each interface operation is a one-line entry point that runs the
+// operation's body inside AtBoundary: the trace records and the catch that
+// keeps every exception inside the library are there, once, for all of them.
 #pragma once
 
 #include <SinglePlayer.h>
@@ -11,12 +15,22 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "config/ConfigFile.h"
 #include "log/LogFile.h"
+#include "player/OperationBoundary.h"
 #include "player/PlayerTexts.h"
 #include "player/VdPlayApi.h"
+
+#if defined(__GNUC__)
+#define SP_NOINLINE __attribute__((noinline))
+#define SP_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define SP_NOINLINE
+#define SP_ALWAYS_INLINE inline
+#endif
 
 namespace sp {
 
@@ -104,10 +118,87 @@ class SinglePlayer final : public ISinglePlayer {
 
  private:
   static bool IsHostPort(int32_t port) { return port >= 0 && port < PLAYER_PORT_COUNT; }
-  void Trace(const texts::TraceText& text, int32_t minimumLevel = 1) const {
-    if (debugLevel >= minimumLevel) WriteTraceRecord(text);
+
+  // Runs an operation's body: the trace record on entry (from the text's
+  // level; with the arguments from kArgumentTraceLevel, which also adds a
+  // record of the result on return), and no exception past this point. An
+  // exception becomes an error record through the error table: allocation
+  // failure as the decoder's allocation code 6 (result 7), anything else as
+  // an unknown error (result 26). Inline, so that on the data path below its
+  // trace level the operation costs its body and one test of the level, as
+  // it would without the boundary; the try block costs nothing until
+  // something throws.
+  template <typename Body, typename... Arguments>
+  int32_t AtBoundary(const texts::TraceText& text, Body body, Arguments... arguments) noexcept {
+    try {
+      // Below the operation's trace level nothing but the body runs.
+      if (debugLevel < text.traceLevel) return body();
+      TraceEntry(text, arguments...);
+      const int32_t result = body();
+      if (debugLevel >= kArgumentTraceLevel) TraceReturn(text, result, arguments...);
+      return result;
+    } catch (const std::bad_alloc&) {
+      return ReportEscapedException(text, kAllocationFailedCode);
+    } catch (...) {
+      return ReportEscapedException(text, kUnexpectedExceptionCode);
+    }
+  }
+  // Out of line, so that the operation itself stays as small as its body.
+  template <typename... Arguments>
+  SP_NOINLINE void TraceEntry(const texts::TraceText& text, Arguments... arguments) const {
+    if (debugLevel >= kArgumentTraceLevel) {
+      const std::string described =
+          DescribeArguments(text.argumentNames, {TraceArgument(arguments)...});
+      TraceWithArguments(text, described, nullptr);
+    } else {
+      WriteTraceRecord(text);
+    }
+  }
+  template <typename... Arguments>
+  SP_NOINLINE void TraceReturn(const texts::TraceText& text, int32_t result,
+                               Arguments... arguments) const {
+    const std::string described =
+        DescribeArguments(text.argumentNames, {TraceArgument(arguments)...});
+    TraceWithArguments(text, described, &result);
   }
   void WriteTraceRecord(const texts::TraceText& text) const;
+  // The level-3 record: arguments as label 2 and value 2; with a result, the
+  // record of the operation's return, the result as label 3 and value 3.
+  void TraceWithArguments(const texts::TraceText& text, const std::string& arguments,
+                          const int32_t* result) const;
+  // Turns an exception caught at the boundary into an error record and a
+  // result; when even the record fails, the result alone.
+  int32_t ReportEscapedException(const texts::TraceText& text, int32_t code) const noexcept;
+  static constexpr int32_t kAllocationFailedCode = 6;
+  static constexpr int32_t kUnexpectedExceptionCode = 0;
+
+  // The bodies of the operations, in the order of the interface.
+  int32_t Init(int32_t newHostValue);
+  int32_t SetOverlayMode(int32_t port, uint32_t key);
+  int32_t GetPreviewMode(int32_t port, int32_t* mode, uint32_t* key);
+  int32_t SetOpenMode(int32_t port, int32_t mode);
+  int32_t OpenStream(SP_HWND window, int32_t port, uint8_t* header, uint32_t headerLength);
+  // Inlined into its entry point: it is the data path.
+  SP_ALWAYS_INLINE int32_t InputData(int32_t port, uint8_t* data, uint32_t length);
+  int32_t CloseStream(int32_t port);
+  int32_t PlayState(int32_t port, int32_t state);
+  int32_t GetPlayState(int32_t port, int32_t* state);
+  int32_t SetVolume(int32_t port, int32_t newVolume);
+  int32_t GetVolume(int32_t port, int32_t* out);
+  int32_t GetPicture(int32_t port, const char* path);
+  int32_t RefreshPlay(int32_t port);
+  int32_t GetHeadLen(uint32_t* headerLength);
+  int32_t GetPictureSize(int32_t port, int32_t* width, int32_t* height);
+  int32_t SetPicQuality(int32_t port, int32_t quality);
+  int32_t GetPicQuality(int32_t port, int32_t* quality);
+  int32_t ThrowFrame(int32_t port, int32_t number);
+  int32_t GetThrowNum(int32_t port, int32_t* number);
+  int32_t SetVideoPara(int32_t port, SP_VIDEO_PARA* para, int32_t restoreDefaults);
+  int32_t GetVideoPara(int32_t port, SP_VIDEO_PARA* para);
+  int32_t SetDispRegion(int32_t port, int32_t enable, SP_RECT* rect);
+  int32_t GetDispRegion(int32_t port, SP_RECT* rect);
+  int32_t ClearBuffer(int32_t port);
+  int32_t GetBufferRemainDataSize(int32_t port, uint32_t* size);
   // An error record for a failure the operation found itself.
   void WriteOwnError(const char* sourcePath, int line, int32_t code, const char* text) const;
   int32_t RejectWith(const char* sourcePath, int line, const char* text, int32_t result) const {

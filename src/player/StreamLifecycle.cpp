@@ -10,8 +10,7 @@ constexpr int kInputAttempts = 10;
 constexpr uint32_t kInputRetryPauseMs = 100;
 }  // namespace
 
-int32_t SP_STDCALL SinglePlayer::Play_SetOverlayMode(int32_t port, uint32_t key) {
-  Trace(texts::kTraceSetOverlayMode);
+int32_t SinglePlayer::SetOverlayMode(int32_t port, uint32_t key) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   if (!LookupDecoderPort(port, decoderPort) && !AcquireDecoderPort(port, decoderPort)) {
@@ -26,16 +25,24 @@ int32_t SP_STDCALL SinglePlayer::Play_SetOverlayMode(int32_t port, uint32_t key)
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_GetPreviewMode(int32_t port, int32_t* mode, uint32_t* key) {
-  Trace(texts::kTraceGetPreviewMode);
+int32_t SP_STDCALL SinglePlayer::Play_SetOverlayMode(int32_t port, uint32_t key) {
+  return AtBoundary(texts::kTraceSetOverlayMode, [&] { return SetOverlayMode(port, key); },
+                    port, key);
+}
+
+int32_t SinglePlayer::GetPreviewMode(int32_t port, int32_t* mode, uint32_t* key) {
   if (!IsHostPort(port) || mode == nullptr || key == nullptr) return SP_BAD_ARGUMENT();
   *mode = ports[port].overlayMode;
   *key = colorKey;
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_SetOpenMode(int32_t port, int32_t mode) {
-  Trace(texts::kTraceSetOpenMode);
+int32_t SP_STDCALL SinglePlayer::Play_GetPreviewMode(int32_t port, int32_t* mode, uint32_t* key) {
+  return AtBoundary(texts::kTraceGetPreviewMode, [&] { return GetPreviewMode(port, mode, key); },
+                    port, mode, key);
+}
+
+int32_t SinglePlayer::SetOpenMode(int32_t port, int32_t mode) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   if (!LookupDecoderPort(port, decoderPort) && !AcquireDecoderPort(port, decoderPort)) {
@@ -49,9 +56,12 @@ int32_t SP_STDCALL SinglePlayer::Play_SetOpenMode(int32_t port, int32_t mode) {
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_OpenStream(SP_HWND window, int32_t port, uint8_t* header,
-                                                 uint32_t headerLength, int32_t /*unused*/) {
-  Trace(texts::kTraceOpenStream);
+int32_t SP_STDCALL SinglePlayer::Play_SetOpenMode(int32_t port, int32_t mode) {
+  return AtBoundary(texts::kTraceSetOpenMode, [&] { return SetOpenMode(port, mode); }, port, mode);
+}
+
+int32_t SinglePlayer::OpenStream(SP_HWND window, int32_t port, uint8_t* header,
+                                 uint32_t headerLength) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -83,9 +93,14 @@ int32_t SP_STDCALL SinglePlayer::Play_OpenStream(SP_HWND window, int32_t port, u
   return SP_OK;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_InputData(int32_t port, uint8_t* data, uint32_t length,
-                                                int32_t /*unused*/) {
-  Trace(texts::kTraceInputData, 2);
+int32_t SP_STDCALL SinglePlayer::Play_OpenStream(SP_HWND window, int32_t port, uint8_t* header,
+                                                 uint32_t headerLength, int32_t unused) {
+  return AtBoundary(
+      texts::kTraceOpenStream, [&] { return OpenStream(window, port, header, headerLength); },
+      window, port, header, headerLength, unused);
+}
+
+int32_t SinglePlayer::InputData(int32_t port, uint8_t* data, uint32_t length) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -114,8 +129,13 @@ int32_t SP_STDCALL SinglePlayer::Play_InputData(int32_t port, uint8_t* data, uin
   return result;
 }
 
-int32_t SP_STDCALL SinglePlayer::Play_CloseStream(int32_t port) {
-  Trace(texts::kTraceCloseStream);
+int32_t SP_STDCALL SinglePlayer::Play_InputData(int32_t port, uint8_t* data, uint32_t length,
+                                                int32_t unused) {
+  return AtBoundary(texts::kTraceInputData, [&] { return InputData(port, data, length); },
+                    port, data, length, unused);
+}
+
+int32_t SinglePlayer::CloseStream(int32_t port) {
   if (!IsHostPort(port)) return SP_BAD_ARGUMENT();
   int32_t decoderPort = 0;
   int32_t result = SP_OK;
@@ -132,6 +152,10 @@ int32_t SP_STDCALL SinglePlayer::Play_CloseStream(int32_t port) {
   record.videoPara.saturation = 50;
   record.videoPara.hue = 50;
   return SP_OK;
+}
+
+int32_t SP_STDCALL SinglePlayer::Play_CloseStream(int32_t port) {
+  return AtBoundary(texts::kTraceCloseStream, [&] { return CloseStream(port); }, port);
 }
 
 }  // namespace sp

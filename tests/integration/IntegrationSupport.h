@@ -20,6 +20,7 @@
 #include "platform/Platform.h"
 #include "support/LogRecords.h"
 #include "support/TempDir.h"
+#include "support/TestIsolation.h"
 
 namespace integration {
 
@@ -197,7 +198,7 @@ class PlayerOverDecoder : public ::testing::Test {
     if (player) player->Play_CloseStream(kPort);
     ShownFrames::Get().Uninstall();
     ReleaseSinglePlayerDll(player);
-    sp::platform::testing::ResetSystemDirectory();
+    sp_test::UseIsolatedSystemDirectory();
 #if defined(_WIN32)
     std::filesystem::current_path(savedWorkingDir_);
 #endif

@@ -2,10 +2,11 @@
 # checks that it succeeded and wrote its snapshot as a 352x288 24-bit BMP.
 # Arguments: -DDEMO=path -DWORKDIR=folder [-DEMULATOR=runner]
 set(snapshot ${WORKDIR}/spdemo-test-snapshot.bmp)
+include(${CMAKE_CURRENT_LIST_DIR}/DemoRunner.cmake)
 file(MAKE_DIRECTORY ${WORKDIR})
 file(REMOVE ${snapshot})
 execute_process(
-  COMMAND ${EMULATOR} ${DEMO} --duration 2 --snapshot spdemo-test-snapshot.bmp
+  COMMAND ${DEMO_RUNNER} ${EMULATOR} ${DEMO} --duration 2 --snapshot spdemo-test-snapshot.bmp
   WORKING_DIRECTORY ${WORKDIR}
   RESULT_VARIABLE result
   OUTPUT_VARIABLE output

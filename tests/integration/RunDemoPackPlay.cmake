@@ -2,6 +2,7 @@
 # stream file and the .y4m file; each run must exit 0, and the snapshot of
 # the stream file must be a 16x16 BMP.
 # Arguments: -DDEMO=path -DWORKDIR=folder [-DEMULATOR=runner]
+include(${CMAKE_CURRENT_LIST_DIR}/DemoRunner.cmake)
 file(MAKE_DIRECTORY ${WORKDIR})
 file(REMOVE ${WORKDIR}/clip.vdps ${WORKDIR}/clip.bmp)
 set(y4m "YUV4MPEG2 W16 H16 F50:1 Ip A1:1 C420mpeg2\n")
@@ -12,7 +13,7 @@ endforeach()
 file(WRITE ${WORKDIR}/clip.y4m "${y4m}")
 
 function(run_demo)
-  execute_process(COMMAND ${EMULATOR} ${DEMO} ${ARGN}
+  execute_process(COMMAND ${DEMO_RUNNER} ${EMULATOR} ${DEMO} ${ARGN}
     WORKING_DIRECTORY ${WORKDIR} RESULT_VARIABLE result
     OUTPUT_VARIABLE output ERROR_VARIABLE output)
   message("spdemo ${ARGN}:\n${output}")

@@ -16,6 +16,7 @@
 #include "platform/Platform.h"
 #include "support/LogRecords.h"
 #include "support/TempDir.h"
+#include "support/TestIsolation.h"
 
 namespace stress {
 
@@ -43,7 +44,7 @@ class Sandbox {
     Apply();
   }
   ~Sandbox() {
-    sp::platform::testing::ResetSystemDirectory();
+    sp_test::UseIsolatedSystemDirectory();
 #if defined(_WIN32)
     std::filesystem::current_path(savedWorkingDir_);
 #endif

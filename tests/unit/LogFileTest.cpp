@@ -8,6 +8,7 @@
 #include "log/LogFile.h"
 #include "platform/Platform.h"
 #include "support/TempDir.h"
+#include "support/TestIsolation.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ class LogFileTest : public ::testing::Test {
   }
   void TearDown() override {
     sp::platform::testing::OverrideClock(nullptr);
-    sp::platform::testing::ResetSystemDirectory();
+    sp_test::UseIsolatedSystemDirectory();
     sp::testing::SetLogRotationBytes(0);
   }
   TempDir dir;

@@ -256,7 +256,7 @@ TEST_F(PlayerTest, TheThirtyThirdHostPortIsRefusedAndClosingMakesNoRoom) {
 
 TEST_F(PlayerTest, TraceRecordsFollowTheDebugLevel) {
   const std::vector<Operation> ops = AllOperations();
-  for (int level : {0, -1, 1, 2, 5}) {
+  for (int level : {0, -1, 1, 2}) {
     Recreate(level);
     Forget();
     EXPECT_EQ(player->Play_Exit(), SP_OK);
@@ -278,6 +278,78 @@ TEST_F(PlayerTest, TraceRecordsFollowTheDebugLevel) {
       }
     }
   }
+}
+
+// From level 3 every operation names its arguments in its trace record and
+// writes a second record with its result when it returns.
+TEST_F(PlayerTest, LevelThreeTracesArgumentsAndResults) {
+  const std::vector<Operation> ops = AllOperations();
+  for (int level : {3, 7}) {
+    Recreate(level);
+    Forget();
+    std::vector<int32_t> results;
+    for (const Operation& op : ops) results.push_back(op.call(player, 128));
+    const std::vector<sp_test::LogRecord> traces = Traces();
+    ASSERT_EQ(traces.size(), 2 * ops.size()) << "level " << level;
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+      const sp_test::LogRecord& entry = traces[2 * i];
+      const sp_test::LogRecord& exit = traces[2 * i + 1];
+      for (const sp_test::LogRecord* record : {&entry, &exit}) {
+        EXPECT_EQ(record->label[0], ops[i].label) << ops[i].name;
+        EXPECT_EQ(record->value[0], ops[i].name);
+        EXPECT_EQ(record->label[1], "Arguments");
+      }
+      const bool hasPort = std::string(ops[i].name) != "Play_GetHeadLen" &&
+                           std::string(ops[i].name) != "Play_OpenStream";
+      if (hasPort) {
+        EXPECT_EQ(entry.value[1].rfind("port=128", 0), 0u) << entry.value[1];
+      }
+      EXPECT_EQ(exit.value[1], entry.value[1]);
+      EXPECT_EQ(entry.label[2] + entry.value[2], "");
+      EXPECT_EQ(exit.label[2], "Result");
+      EXPECT_EQ(exit.value[2], std::to_string(results[i])) << ops[i].name;
+    }
+  }
+}
+
+TEST_F(PlayerTest, LevelThreeArgumentsShowValuesAndOnlyWhetherAddressesArePresent) {
+  Init(3);
+  Playing(5);
+  SP_VIDEO_PARA para = {0, 50, 50, 50, 50, 0};
+  EXPECT_EQ(player->Play_SetOverlayMode(5, 0x123), SP_OK);
+  EXPECT_EQ(player->Play_InputData(5, data, sizeof data, 77), SP_OK);
+  EXPECT_EQ(player->Play_GetPicture(5, nullptr), SP_ERR_PARAM);
+  EXPECT_EQ(player->Play_SetVideoPara(5, &para, 1), SP_OK);
+  EXPECT_EQ(player->Play_GetHeadLen(nullptr), SP_ERR_PARAM);
+  EXPECT_EQ(player->Play_Init(0), SP_OK);  // writes no record at any level
+  const std::vector<sp_test::LogRecord> traces = Traces();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"port=5, colorKey=291", "0"},
+      {"port=5, data=present, length=8, unused=77", "0"},
+      {"port=5, path=null", "2"},
+      {"port=5, para=present, restoreDefaults=1", "0"},
+      {"headerLength=null", "2"},
+  };
+  ASSERT_EQ(traces.size(), 2 * expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(traces[2 * i].value[1], expected[i].first);
+    EXPECT_EQ(traces[2 * i + 1].value[1], expected[i].first);
+    EXPECT_EQ(traces[2 * i + 1].value[2], expected[i].second);
+  }
+}
+
+TEST_F(PlayerTest, LevelThreeShowsTheInnerCloseOfAReopenBetweenTheOpenRecords) {
+  Init(3);
+  Playing(5);
+  EXPECT_EQ(player->Play_OpenStream(nullptr, 5, header, sizeof header, 0), SP_OK);
+  const std::vector<sp_test::LogRecord> traces = Traces();
+  ASSERT_EQ(traces.size(), 4u);
+  EXPECT_EQ(traces[0].value[0] + " " + traces[0].value[1],
+            "Play_OpenStream window=null, port=5, header=present, headerLength=4, unused=0");
+  EXPECT_EQ(traces[1].value[0] + " " + traces[1].value[1] + " " + traces[1].label[2],
+            "Play_CloseStream port=5 ");
+  EXPECT_EQ(traces[2].value[0] + " " + traces[2].value[2], "Play_CloseStream 0");
+  EXPECT_EQ(traces[3].value[0] + " " + traces[3].value[2], "Play_OpenStream 0");
 }
 
 // --- Play_Init -----------------------------------------------------------

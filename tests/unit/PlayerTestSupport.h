@@ -17,6 +17,7 @@
 #include "player/SinglePlayer.h"
 #include "support/LogRecords.h"
 #include "support/TempDir.h"
+#include "support/TestIsolation.h"
 
 namespace player_test {
 
@@ -85,7 +86,7 @@ class PlayerTest : public ::testing::Test {
     ReleaseSinglePlayerDll(CreateSinglePlayerDll());  // whatever player a test left behind
     player = nullptr;
     fake_vdplay::Reset();
-    sp::platform::testing::ResetSystemDirectory();
+    sp_test::UseIsolatedSystemDirectory();
     sp::platform::testing::OverrideClock(nullptr);
 #if defined(_WIN32)
     std::filesystem::current_path(savedWorkingDir_);

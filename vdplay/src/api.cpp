@@ -4,6 +4,7 @@
 #include "VdPlay.h"
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -17,9 +18,9 @@ namespace {
 
 struct Library {
   Library() {
-    for (int i = 0; i < VDPLAY_MAX_PORTS; ++i) ports[i] = new Port(i);
+    for (int i = 0; i < VDPLAY_MAX_PORTS; ++i) ports[i].reset(new Port(i));
   }
-  Port* ports[VDPLAY_MAX_PORTS];
+  std::unique_ptr<Port> ports[VDPLAY_MAX_PORTS];
   std::mutex soundMutex;
   int soundPort = -1;  // the one port whose sound is on, or -1
   std::once_flag exitHook;
@@ -27,33 +28,44 @@ struct Library {
 
 // Never destroyed: display threads may run until the process ends, and the
 // order of static destruction across the host and this library is unknown.
+// Built in static storage on first use; when building it runs out of memory
+// the caller's call fails with the allocation code and the next call tries
+// again.
 Library& lib() {
-  static Library* l = new Library;
+  alignas(Library) static unsigned char storage[sizeof(Library)];
+  static Library* l = new (storage) Library;
   return *l;
 }
 
 void stopAllForExit() {
   markExiting();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  for (Port* p : lib().ports) p->stopForExit(deadline);
+  for (const std::unique_ptr<Port>& p : lib().ports) p->stopForExit(deadline);
 }
 
-Port* portAt(VdLong port) {
-  if (port < 0 || port >= VDPLAY_MAX_PORTS) return nullptr;
-  return lib().ports[port];
+bool isPort(VdLong port) { return port >= 0 && port < VDPLAY_MAX_PORTS; }
+
+Port* portAt(VdLong port) { return isPort(port) ? lib().ports[port].get() : nullptr; }
+
+// The error code of an exception caught at an exported function.
+std::uint32_t codeOfCurrentException() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return VDPLAY_ERR_ALLOC;
+  } catch (...) {
+    return VDPLAY_ERR_ORDER;
+  }
 }
 
 template <class Op>
 VdBool onPort(VdLong port, Op op) {
-  Port* p = portAt(port);
-  if (!p) return 0;  // no slot to record in; GetLastError answers 1 for such ports
+  if (!isPort(port)) return 0;  // no slot to record in; GetLastError answers 1 for such ports
   std::uint32_t code;
   try {
-    code = op(*p);
-  } catch (const std::bad_alloc&) {
-    code = VDPLAY_ERR_ALLOC;
+    code = op(*portAt(port));
   } catch (...) {
-    code = VDPLAY_ERR_ORDER;
+    code = codeOfCurrentException();
   }
   if (code) recordPortError(port, code);
   return code == 0;
@@ -128,9 +140,15 @@ VdBool VDPLAY_CALL VdPlay_PlaySound(VdLong port) {
 }
 
 VdBool VDPLAY_CALL VdPlay_StopSound(void) {
-  std::lock_guard<std::mutex> lk(vdplay::lib().soundMutex);
-  vdplay::lib().soundPort = -1;
-  return 1;
+  try {
+    std::lock_guard<std::mutex> lk(vdplay::lib().soundMutex);
+    vdplay::lib().soundPort = -1;
+    return 1;
+  } catch (...) {
+    // No port to record in: the failure goes where every port sees it.
+    vdplay::recordConversionError(vdplay::codeOfCurrentException());
+    return 0;
+  }
 }
 
 VdBool VDPLAY_CALL VdPlay_SetVolume(VdLong port, VdDword volume) {
@@ -173,8 +191,8 @@ VdBool VDPLAY_CALL VdPlay_SetDisplayRegion(VdLong port, VdDword region, VdRect* 
 }
 
 VdDword VDPLAY_CALL VdPlay_GetSourceBufferRemain(VdLong port) {
-  Port* p = vdplay::portAt(port);
   try {
+    Port* p = vdplay::portAt(port);
     return p ? p->bytesWaiting() : 0;
   } catch (...) {
     return 0;
@@ -192,15 +210,19 @@ VdBool VDPLAY_CALL VdPLay_ConvertToBmpFile(char* frame, VdLong size, VdLong widt
     code = vdplay::writeI420AsBmp(reinterpret_cast<const std::uint8_t*>(frame), size, width,
                                   height, type, path);
   } catch (...) {
-    code = VDPLAY_ERR_ALLOC;
+    code = vdplay::codeOfCurrentException();
   }
   if (code) vdplay::recordConversionError(code);
   return code == 0;
 }
 
 VdDword VDPLAY_CALL VdPlay_GetLastError(VdLong port) {
-  if (!vdplay::portAt(port)) return VDPLAY_ERR_BAD_ARGUMENT;
-  return vdplay::lastError(port);
+  if (!vdplay::isPort(port)) return VDPLAY_ERR_BAD_ARGUMENT;
+  try {
+    return vdplay::lastError(port);
+  } catch (...) {
+    return vdplay::codeOfCurrentException();
+  }
 }
 
 VdBool VDPLAY_CALL VdPlayX_GetStats(VdLong port, VdPlayStats* out) {

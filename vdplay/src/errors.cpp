@@ -1,6 +1,7 @@
 #include "errors.h"
 
 #include <mutex>
+#include <new>
 
 #include "VdPlay.h"
 
@@ -17,9 +18,11 @@ struct ErrorBook {
 };
 
 // Never destroyed: display threads may still record errors while the
-// process exits.
+// process exits. In static storage, so that recording an allocation failure
+// needs no allocation.
 ErrorBook& book() {
-  static ErrorBook* b = new ErrorBook;
+  alignas(ErrorBook) static unsigned char storage[sizeof(ErrorBook)];
+  static ErrorBook* b = new (storage) ErrorBook;
   return *b;
 }
 

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -57,6 +58,10 @@ CreateDirResult CreateOneDirectory(const std::string& path) {
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool TruncateFile(std::FILE* file, long size) {
+  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }
 
 void SleepMilliseconds(std::uint32_t ms) {

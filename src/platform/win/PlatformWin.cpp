@@ -1,6 +1,7 @@
 // Windows implementation of the platform seam.
 #include "platform/Platform.h"
 
+#include <io.h>
 #include <windows.h>
 
 #include <vector>
@@ -57,6 +58,8 @@ CreateDirResult CreateOneDirectory(const std::string& path) {
 bool RenameReplacing(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
+
+bool TruncateFile(std::FILE* file, long size) { return _chsize(_fileno(file), size) == 0; }
 
 void SleepMilliseconds(std::uint32_t ms) { Sleep(ms); }
 

@@ -1,0 +1,35 @@
+// What the operations' boundary writes at the highest debug levels: each
+// trace record names the operation's arguments, so that a host can tell from
+// the log which port and values it passed.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+namespace sp {
+
+// From this debug level on, trace records carry the arguments and every
+// operation writes one more record when it returns, with its result.
+constexpr std::int32_t kArgumentTraceLevel = 3;
+
+// Labels of the level-3 record's second and third pair.
+inline constexpr const char kArgumentsLabel[] = "Arguments";
+inline constexpr const char kResultLabel[] = "Result";
+
+// One argument as the trace shows it: a number in decimal, or an address as
+// "present" or "null" (never what it points at).
+struct TraceArgument {
+  TraceArgument(std::int64_t number) : value(number) {}  // NOLINT: implicit by design
+  TraceArgument(const void* address)                     // NOLINT: implicit by design
+      : isAddress(true), value(address != nullptr ? 1 : 0) {}
+
+  bool isAddress = false;
+  std::int64_t value;
+};
+
+// Names the values: "port, data, length" with 5, an address and 4096 gives
+// "port=5, data=present, length=4096".
+std::string DescribeArguments(const char* names, std::initializer_list<TraceArgument> values);
+
+}  // namespace sp

@@ -184,3 +184,22 @@ TEST(StreamWriter, HeaderAndPacketLayout) {
   ASSERT_EQ(parseFileHeader(h.data(), h.size(), f), 0u);
   EXPECT_EQ(minPoolBytes(f), vdstream::minPoolBytes(352, 288));
 }
+
+TEST(StreamWriter, CodecHeaderAndAccessUnitPacket) {
+  const Bytes h = vdstream::makeFileHeader(1920, 1080, 25, 1, vdstream::Codec::H265,
+                                           vdstream::Framing::AnnexB);
+  ASSERT_EQ(h.size(), 40u);
+  EXPECT_EQ(readLe32(&h[24]), 1u);
+  EXPECT_EQ(readLe32(&h[28]), 2u);
+  EXPECT_EQ(readLe32(&h[32]), 1u);
+  EXPECT_EQ(readLe32(&h[36]), 0u);
+  EXPECT_LE(vdstream::minPoolBytes(1920, 1080, vdstream::Codec::H264), 512000u);
+  EXPECT_EQ(vdstream::minPoolBytes(16, 16, vdstream::Codec::None), vdstream::minPoolBytes(16, 16));
+
+  const std::uint8_t au[] = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00};
+  const Bytes p = vdstream::makePacket(au, sizeof au, 40, Payload::H264);
+  ASSERT_EQ(p.size(), 16 + sizeof au);
+  EXPECT_EQ(readLe32(&p[4]), sizeof au);
+  EXPECT_EQ(readLe32(&p[12]), 3u);
+  EXPECT_EQ(std::memcmp(p.data() + 16, au, sizeof au), 0);
+}

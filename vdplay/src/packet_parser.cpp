@@ -14,6 +14,9 @@ bool PacketParser::payloadFits(std::uint32_t type, std::uint32_t size,
       return size == format_.pictureBytes;
     case vdstream::Payload::Zlib:
       return size > 0 && size <= format_.maxPayload;
+    case vdstream::Payload::H264:
+    case vdstream::Payload::H265:
+      return false;  // not yet played: counted as damaged
   }
   return false;
 }

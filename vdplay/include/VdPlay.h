@@ -110,6 +110,10 @@ typedef struct VdRect {
  * I420 picture (valid only during the call), size = width*height*3/2, the
  * packet's time stamp in ms, type = VDPLAY_FRAME_I420, reserved = 0. The
  * callback may call any VdPlay function, including ones for its own port.
+ * A callback installed while the port has a picture on display is first
+ * called once with that picture, from the display thread right after
+ * VdPlay_SetDisplayCallBack (never inside it), also while paused or stepping;
+ * VdPlay_ResetSourceBuffer and VdPlay_CloseStream drop that picture.
  */
 typedef void(VDPLAY_CALL* VdDisplayCallback)(VdLong port, char* frame, VdLong size, VdLong width,
                                              VdLong height, VdLong stamp, VdLong type,

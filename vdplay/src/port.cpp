@@ -59,6 +59,7 @@ std::uint32_t Port::closeStream() {
     if (!stream_) return VDPLAY_ERR_ORDER;
     requestStopLocked();
     stream_.reset();  // the thread keeps its own reference until it lets go
+    dropKeptPictureLocked();
     display_.regionEnabled = false;
     idle_.notify_all();
   }
@@ -86,6 +87,7 @@ std::uint32_t Port::resetSourceBuffer() {
   const bool self = onDisplayThread();
   std::unique_lock<std::mutex> lk(m_);
   if (!stream_) return VDPLAY_ERR_ORDER;
+  dropKeptPictureLocked();
   Stream* s = stream_.get();
   if (!leased_ || leasedStream_ != s) {
     s->ring.clear();
@@ -269,8 +271,11 @@ void Port::threadMain() {
       starved_ = true;
       waitingForData_ = true;
       dataArrived_ = false;
-      wake_.wait(lk, [&] { return stopRequested_ || dataArrived_ || stream_ != s; });
+      wake_.wait(lk, [&] {
+        return stopRequested_ || dataArrived_ || stream_ != s || keptPictureDue();
+      });
       waitingForData_ = false;
+      if (keptPictureDue()) handOverKeptPicture(lk);
       continue;
     }
 
@@ -289,7 +294,13 @@ void Port::threadMain() {
       releaseLease(s.get(), 0);  // not shown: it stays for the next Play
       continue;
     }
-    show(lk, *s, packet, picture);
+    Picture shown;
+    shown.data = picture;
+    shown.bytes = s->format.pictureBytes;
+    shown.width = static_cast<int>(s->format.width);
+    shown.height = static_cast<int>(s->format.height);
+    shown.stampMs = packet.stampMs;
+    show(lk, shown);
     releaseLease(s.get(), packet.totalSize);
   }
   threadActive_ = false;
@@ -299,6 +310,10 @@ void Port::threadMain() {
 bool Port::waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s) {
   for (;;) {
     if (stopRequested_ || stream_.get() != s || dropRequested_) return false;
+    if (keptPictureDue()) {
+      handOverKeptPicture(lk);
+      continue;
+    }
     if (paused_) {
       wake_.wait(lk);
       continue;
@@ -325,29 +340,65 @@ bool Port::waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s) {
   }
 }
 
-void Port::show(std::unique_lock<std::mutex>& lk, const Stream& s, const PacketRef& packet,
-                const std::uint8_t* picture) {
+void Port::show(std::unique_lock<std::mutex>& lk, const Picture& picture) {
   const VdDisplayCallback cb = exiting() ? nullptr : callback_;
   callbackRunning_ = cb != nullptr;
   if (cb) ++callbackCalls_;
+  keptWanted_ = false;  // the new callback gets this picture instead
+  kept_.valid = false;  // being replaced
+  const std::uint64_t drops = keptDrops_;
   const DisplaySettings settings = display_;
   const bool stepped = stepping_;
-  const int w = static_cast<int>(s.format.width), h = static_cast<int>(s.format.height);
   lk.unlock();
   {
     std::lock_guard<std::mutex> paint(paintMutex_);
-    if (painter_) painter_->present(picture, w, h, settings);
+    if (painter_) painter_->present(picture.data, picture.width, picture.height, settings);
   }
+  keep(picture);
   if (cb) {
-    cb(index_, reinterpret_cast<char*>(const_cast<std::uint8_t*>(picture)),
-       static_cast<VdLong>(s.format.pictureBytes), w, h, static_cast<VdLong>(packet.stampMs),
-       VDPLAY_FRAME_I420, 0);
+    cb(index_, reinterpret_cast<char*>(const_cast<std::uint8_t*>(picture.data)),
+       static_cast<VdLong>(picture.bytes), picture.width, picture.height,
+       static_cast<VdLong>(picture.stampMs), VDPLAY_FRAME_I420, 0);
   }
   lk.lock();
+  // Unless a reset or close came meanwhile, it is the picture on display.
+  kept_.valid = keptDrops_ == drops;
   callbackRunning_ = false;
   ++displayed_;
   if (!stepped) pacer_.shown(Clock::now());
   idle_.notify_all();
+}
+
+void Port::keep(const Picture& picture) {
+  // assign() reuses the buffer: no allocation while the picture size stays.
+  kept_.bytes.assign(picture.data, picture.data + picture.bytes);
+  kept_.width = picture.width;
+  kept_.height = picture.height;
+  kept_.stampMs = picture.stampMs;
+}
+
+bool Port::keptPictureDue() const {
+  return keptWanted_ && kept_.valid && callback_ && !exiting();
+}
+
+void Port::handOverKeptPicture(std::unique_lock<std::mutex>& lk) {
+  const VdDisplayCallback cb = callback_;
+  keptWanted_ = false;
+  callbackRunning_ = true;
+  ++callbackCalls_;
+  lk.unlock();
+  // Only this thread writes kept_.bytes, so they need no lock while in use.
+  cb(index_, reinterpret_cast<char*>(kept_.bytes.data()), static_cast<VdLong>(kept_.bytes.size()),
+     kept_.width, kept_.height, static_cast<VdLong>(kept_.stampMs), VDPLAY_FRAME_I420, 0);
+  lk.lock();
+  callbackRunning_ = false;
+  idle_.notify_all();
+}
+
+void Port::dropKeptPictureLocked() {
+  ++keptDrops_;
+  kept_.valid = false;
+  keptWanted_ = false;
 }
 
 void Port::releaseLease(const Stream* s, std::size_t consumed) {
@@ -390,6 +441,10 @@ void Port::stopForExit(Clock::time_point deadline) {
 std::uint32_t Port::setDisplayCallback(VdDisplayCallback callback) {
   std::unique_lock<std::mutex> lk(m_);
   callback_ = callback;
+  // The display thread hands the new callback the picture on display; never
+  // this call, so a caller holding a lock of its own cannot deadlock on it.
+  keptWanted_ = callback != nullptr;
+  if (keptWanted_) wake_.notify_all();
   if (threadActive_ && threadId_ == std::this_thread::get_id()) return 0;
   // A call that started before the change must end first; a call started
   // after it already uses the new callback.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "VdPlay.h"
 #include "byte_ring.h"
@@ -28,6 +29,27 @@ struct Stream {
   ByteRing ring;
   PacketParser parser;
   FrameDecoder decoder;
+};
+
+// A picture ready to be shown: I420, valid until the next decode or until its
+// packet is consumed.
+struct Picture {
+  const std::uint8_t* data = nullptr;
+  std::size_t bytes = 0;
+  int width = 0;
+  int height = 0;
+  std::uint32_t stampMs = 0;
+};
+
+// The picture on display, copied when it is shown, so that a display
+// callback installed later (a snapshot while paused) can be handed it. Only
+// the display thread touches the bytes; `valid` is guarded by the port lock.
+struct KeptPicture {
+  std::vector<std::uint8_t> bytes;
+  int width = 0;
+  int height = 0;
+  std::uint32_t stampMs = 0;
+  bool valid = false;
 };
 
 // Every operation returns 0 or a VDPLAY_ERR_* code.
@@ -80,8 +102,11 @@ class Port {
 
   void threadMain();
   bool waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s);
-  void show(std::unique_lock<std::mutex>& lk, const Stream& s, const PacketRef& packet,
-            const std::uint8_t* picture);
+  void show(std::unique_lock<std::mutex>& lk, const Picture& picture);
+  void keep(const Picture& picture);
+  bool keptPictureDue() const;
+  void handOverKeptPicture(std::unique_lock<std::mutex>& lk);
+  void dropKeptPictureLocked();
   void releaseLease(const Stream* s, std::size_t consumed);
   void noteDamaged(std::uint32_t count);
 
@@ -117,6 +142,9 @@ class Port {
   std::size_t dropBytes_ = 0;
   bool callbackRunning_ = false;
   std::uint64_t callbackCalls_ = 0;
+  KeptPicture kept_;
+  bool keptWanted_ = false;  // a newly installed callback has not been handed kept_ yet
+  std::uint64_t keptDrops_ = 0;  // counts resets and closes that dropped kept_
 
   // Playback.
   Pacer pacer_;

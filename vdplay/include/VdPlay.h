@@ -95,6 +95,7 @@ typedef struct VdRect {
 #define VDPLAY_ERR_ALLOC 6          /* out of memory */
 #define VDPLAY_ERR_FILE 7           /* file could not be created or written */
 #define VDPLAY_ERR_BUFFER_FULL 11   /* data does not fit into the free source buffer */
+#define VDPLAY_ERR_DECODER_INIT 19  /* the stream's codec cannot be decoded by this build */
 #define VDPLAY_ERR_NO_HEADER 17     /* header missing or too short */
 #define VDPLAY_ERR_VERSION 18       /* header of another version */
 #define VDPLAY_ERR_UNRECOGNISED 20  /* not a stream this library plays */

@@ -12,10 +12,11 @@
 
 #include "VdPlay.h"
 #include "byte_ring.h"
-#include "frame_decoder.h"
-#include "packet_parser.h"
+#include "input_reader.h"
 #include "pacer.h"
 #include "painter.h"
+#include "picture.h"
+#include "picture_decoder.h"
 #include "stream_header.h"
 
 namespace vdplay {
@@ -24,21 +25,23 @@ namespace vdplay {
 // display thread may still be inside a callback when the stream is closed
 // from that callback).
 struct Stream {
-  explicit Stream(const StreamFormat& f) : format(f), parser(f) {}
+  explicit Stream(const StreamFormat& f)
+      : format(f), reader(f), width(static_cast<int>(f.width)), height(static_cast<int>(f.height)) {}
   StreamFormat format;
   ByteRing ring;
-  PacketParser parser;
-  FrameDecoder decoder;
-};
+  InputReader reader;
+  std::unique_ptr<PictureDecoder> decoder;
 
-// A picture ready to be shown: I420, valid until the next decode or until its
-// packet is consumed.
-struct Picture {
-  const std::uint8_t* data = nullptr;
-  std::size_t bytes = 0;
-  int width = 0;
-  int height = 0;
-  std::uint32_t stampMs = 0;
+  // Guarded by the port lock.
+  int width;   // size of the pictures decoded lately; the header's until the first
+  int height;
+  std::uint64_t resets = 0;  // ResetSourceBuffer calls; the display thread then flushes the decoder
+
+  // The display thread's own.
+  std::uint64_t resetsApplied = 0;
+  Picture pending;  // decoded, waiting for its time
+  bool hasPending = false;
+  DecodeOptions appliedOptions;
 };
 
 // The picture on display, copied when it is shown, so that a display
@@ -100,8 +103,16 @@ class Port {
  private:
   using Clock = std::chrono::steady_clock;
 
+  enum class ShowDecision { Show, Drop, Abort };
+
   void threadMain();
-  bool waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s);
+  bool takePicture(std::unique_lock<std::mutex>& lk, Stream& s);
+  void feedInput(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Stream>& s);
+  void waitForData(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Stream>& s);
+  void applyReset(std::unique_lock<std::mutex>& lk, Stream& s);
+  void abandonPending(Stream& s);
+  void applyOptions(std::unique_lock<std::mutex>& lk, Stream& s);
+  ShowDecision waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s);
   void show(std::unique_lock<std::mutex>& lk, const Picture& picture);
   void keep(const Picture& picture);
   bool keptPictureDue() const;
@@ -138,6 +149,8 @@ class Port {
   bool dataArrived_ = false;
   bool leased_ = false;         // the thread reads the packet at the front of the ring unlocked
   const Stream* leasedStream_ = nullptr;
+  bool unitHeld_ = false;       // leased until its pictures are shown (decoded in place)
+  std::size_t heldBytes_ = 0;   // the held unit's bytes, consumed when it is done
   bool dropRequested_ = false;  // ResetSourceBuffer waits for the lease: drop dropBytes_ then
   std::size_t dropBytes_ = 0;
   bool callbackRunning_ = false;
@@ -163,8 +176,7 @@ class Port {
   VdDisplayCallback callback_ = nullptr;
   DisplaySettings display_;
   std::uint32_t volume_ = 0xFFFF;
-  bool highQuality_ = true;
-  std::uint32_t throwBFrames_ = 0;
+  DecodeOptions decodeOptions_;
   bool overlay_ = false;
   std::uint32_t colorKey_ = 0;
 

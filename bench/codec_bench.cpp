@@ -201,7 +201,9 @@ void ReportRealRun(benchmark::State& state, const RealRun& run, int ports, std::
 // ------------------------------------------------------------ decoding cost
 
 // FFmpeg's own single-threaded decode of the access units: thread CPU time.
-double FfmpegDecodeSeconds(const Clip& clip) {
+// Paced, it decodes one unit per frame interval as the player does (so both
+// find the caches as cold as playback leaves them); else back to back.
+double FfmpegDecodeSeconds(const Clip& clip, bool paced) {
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   AVCodecContext* ctx = avcodec_alloc_context3(codec);
   ctx->thread_count = 1;
@@ -211,7 +213,9 @@ double FfmpegDecodeSeconds(const Clip& clip) {
   std::vector<std::uint8_t> unit;
   int pictures = 0;
   const double t0 = ThreadCpuSeconds();
+  const Clock::time_point start = Clock::now();
   for (std::size_t i = 0; i <= clip.units.size(); ++i) {
+    if (paced) std::this_thread::sleep_until(start + i * std::chrono::microseconds(1000000 / kFps));
     if (i < clip.units.size()) {
       unit = clip.units[i].data;
       unit.resize(unit.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
@@ -237,16 +241,17 @@ double FfmpegDecodeSeconds(const Clip& clip) {
 void BM_H264_1080p25_DecodeCost(benchmark::State& state) {
   const std::uint32_t frames = 125;  // 5 s of video
   const Clip& clip = H264Clip(1920, 1080, frames);
-  double ffmpeg = 0;
+  double ffmpeg = 0, backToBack = 0;
   RealRun run;
   for (auto _ : state) {
-    ffmpeg = FfmpegDecodeSeconds(clip);
+    backToBack = FfmpegDecodeSeconds(clip, false);
+    ffmpeg = FfmpegDecodeSeconds(clip, true);
     run = PlayAtRealRate(clip, 1, frames);
-    ffmpeg = std::min(ffmpeg, FfmpegDecodeSeconds(clip));  // the better of two, before and after
   }
   ReportRealRun(state, run, 1, frames);
   const double videoSeconds = static_cast<double>(frames) / kFps;
   state.counters["ffmpeg_cpu_s_per_video_s"] = ffmpeg / videoSeconds;
+  state.counters["ffmpeg_back_to_back_cpu_s_per_video_s"] = backToBack / videoSeconds;
   state.counters["ratio"] = run.cpuSeconds / ffmpeg;
 }
 BENCHMARK(BM_H264_1080p25_DecodeCost)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
@@ -316,14 +321,15 @@ double Lost(const bench::Run& run) {
 const bool kFigures =
     bench::AddFigure(
         {"H.264 1080p25, 5 s through the player and the stand-in at real rate: process CPU "
-         "against FFmpeg's single-threaded decode of the same access units",
+         "against FFmpeg's single-threaded decode of the same access units at the same pace",
          "BM_H264_1080p25_DecodeCost", "",
          [](const bench::Run& run) { return bench::Counter(run, "ratio"); },
          [](const bench::Run& run) {
-           return bench::Format("ratio %.3f (%.3f against %.3f CPU-s per s of video)",
-                                bench::Counter(run, "ratio"),
-                                bench::Counter(run, "cpu_s_per_video_s"),
-                                bench::Counter(run, "ffmpeg_cpu_s_per_video_s"));
+           return bench::Format(
+               "ratio %.3f (%.3f against %.3f CPU-s per s of video; FFmpeg back to back %.3f)",
+               bench::Counter(run, "ratio"), bench::Counter(run, "cpu_s_per_video_s"),
+               bench::Counter(run, "ffmpeg_cpu_s_per_video_s"),
+               bench::Counter(run, "ffmpeg_back_to_back_cpu_s_per_video_s"));
          },
          true, 1.15, "<= 1.15"}) &&
     bench::AddFigure({"32 ports, H.264 CIF at 25 fps, real rate, 10 s: pictures lost",

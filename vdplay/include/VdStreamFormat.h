@@ -7,6 +7,13 @@
 //   vdstream::appendPacket(data, picture, vdstream::pictureBytes(352, 288), stampMs,
 //                          vdstream::Payload::Zlib);
 //
+// Compressed video: the header names the codec and how the data is framed;
+// access units go into packets as they are (or, with Framing::AnnexB, the
+// bare elementary stream follows the header):
+//
+//   auto header = vdstream::makeFileHeader(1920, 1080, 25, 1, vdstream::Codec::H264);
+//   vdstream::appendPacket(data, accessUnit, accessUnitBytes, ptsMs, vdstream::Payload::H264);
+//
 // Link the static library `vdstream`.
 #pragma once
 
@@ -27,7 +34,31 @@ constexpr char kPacketMagic[4] = {'V', 'D', 'F', 'R'};
 enum class Payload : std::uint32_t {
   Raw = 1,   // the I420 picture as it is
   Zlib = 2,  // the I420 picture compressed with zlib
+  H264 = 3,  // one H.264 access unit in Annex-B form (start codes), copied as it is
+  H265 = 4,  // one H.265 access unit in Annex-B form, copied as it is
 };
+
+// Header offset 28: what the pictures are coded with.
+enum class Codec : std::uint32_t {
+  None = 0,  // packets carry raw or zlib I420 pictures
+  H264 = 1,
+  H265 = 2,
+};
+
+// Header offset 32: how the data after the header is cut into pictures.
+enum class Framing : std::uint32_t {
+  Packets = 0,  // VDFR packets with time stamps
+  AnnexB = 1,   // a bare Annex-B elementary stream, paced by the header's frame rate
+};
+
+// Header offsets of the codec and framing fields; offset 36 stays reserved (zero).
+constexpr std::uint32_t kCodecOffset = 28;
+constexpr std::uint32_t kFramingOffset = 32;
+
+// Source buffer floor of a compressed stream: 64 KiB, or an eighth of one
+// raw picture when that is more (1920x1080 needs 388,816 bytes, so it opens
+// in a pool of 512,000). Any access unit that fits the pool is accepted.
+constexpr std::size_t kMinCodecPoolBytes = 64 * 1024;
 
 // Bytes of one I420 picture: full-size Y plane, quarter-size U and V planes.
 constexpr std::size_t pictureBytes(std::uint32_t width, std::uint32_t height) {
@@ -42,13 +73,32 @@ std::size_t maxPayloadBytes(std::uint32_t width, std::uint32_t height);
 // picture size: one packet with the largest payload.
 std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height);
 
+// Smallest source buffer of a compressed stream (the floor described above).
+constexpr std::size_t minCodecPoolBytes(std::uint32_t width, std::uint32_t height) {
+  return kPacketHeaderSize + (pictureBytes(width, height) / 8 > kMinCodecPoolBytes
+                                  ? pictureBytes(width, height) / 8
+                                  : kMinCodecPoolBytes);
+}
+
+// Smallest source buffer for a stream of this codec: minPoolBytes(w, h) for
+// Codec::None, minCodecPoolBytes(w, h) for H.264 and H.265.
+std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height, Codec codec);
+
 // The 40-byte file header. The values are written as given; VdPlay refuses
 // odd, zero or oversized pictures and a zero frame rate.
 std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t height,
                                          std::uint32_t fpsNum, std::uint32_t fpsDen);
 
+// The file header of a compressed stream. width and height are the nominal
+// picture size; the decoder follows the size coded in the bitstream.
+std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t height,
+                                         std::uint32_t fpsNum, std::uint32_t fpsDen, Codec codec,
+                                         Framing framing = Framing::Packets);
+
 // Appends one packet carrying the picture (size bytes, normally
 // pictureBytes(w, h)) to out. zlibLevel 0..9 applies to Payload::Zlib.
+// Payload::H264 and H265 carry one access unit (data, size bytes) as it is,
+// stampMs being its presentation time.
 // Returns false, leaving out as it was, if compression fails.
 bool appendPacket(std::vector<std::uint8_t>& out, const std::uint8_t* picture, std::size_t size,
                   std::uint32_t stampMs, Payload type, int zlibLevel = 1);

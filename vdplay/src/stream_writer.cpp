@@ -33,6 +33,19 @@ std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height) {
   return kPacketHeaderSize + maxPayloadBytes(width, height);
 }
 
+std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height, Codec codec) {
+  return codec == Codec::None ? minPoolBytes(width, height) : minCodecPoolBytes(width, height);
+}
+
+std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t height,
+                                         std::uint32_t fpsNum, std::uint32_t fpsDen, Codec codec,
+                                         Framing framing) {
+  std::vector<std::uint8_t> h = makeFileHeader(width, height, fpsNum, fpsDen);
+  put32(&h[kCodecOffset], static_cast<std::uint32_t>(codec));
+  put32(&h[kFramingOffset], static_cast<std::uint32_t>(framing));
+  return h;
+}
+
 std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t height,
                                          std::uint32_t fpsNum, std::uint32_t fpsDen) {
   std::vector<std::uint8_t> h(kFileHeaderSize, 0);
@@ -50,7 +63,7 @@ std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t heig
 bool appendPacket(std::vector<std::uint8_t>& out, const std::uint8_t* picture, std::size_t size,
                   std::uint32_t stampMs, Payload type, int zlibLevel) {
   const std::size_t start = out.size();
-  if (type != Payload::Zlib) {
+  if (type != Payload::Zlib) {  // raw pictures and access units go in as they are
     out.resize(start + kPacketHeaderSize + size);
     putPacketHeader(&out[start], static_cast<std::uint32_t>(size), stampMs, type);
     if (size) std::memcpy(&out[start + kPacketHeaderSize], picture, size);

@@ -85,7 +85,7 @@ bool ConfigGuard::restore() {
     ok = writeWhole(path_, oldContents_.data(), oldContents_.size());
   } else {
     fs::remove(path_, error);
-    ok = !error;
+    ok = !fs::exists(path_, error);
     for (const std::string& folder : madeFolders_) {
       fs::remove(folder, error);  // only when empty; someone else may use it now
     }

@@ -87,23 +87,28 @@ bool Feeder::sendPending(std::int32_t& result) {
 }
 
 void Feeder::feedDue(Clock::time_point now) {
-  waitingForRoom_ = false;
+  blocked_ = false;
   while (havePending() && isDue(now)) {
     const std::uint64_t size = pending_.size();
     // A packet larger than the whole buffer is sent anyway: the player
     // then reports what the decoder says about it.
     if (size <= poolBytes_ && size + bytesWaiting(now) > poolBytes_) {
-      waitingForRoom_ = true;
+      blocked_ = true;  // until the next question about the buffer
+      retryAt_ = lastPoll_ + pollInterval_;
       return;
     }
     std::int32_t result = 0;
-    if (!sendPending(result)) return;
+    if (!sendPending(result)) {
+      blocked_ = true;  // held back while stepping; tried again a frame later
+      retryAt_ = now + pollInterval_;
+      return;
+    }
   }
 }
 
 Feeder::Clock::time_point Feeder::nextWake() const {
   if (pending_.empty() || rate_ <= 0) return Clock::time_point::max();
-  if (waitingForRoom_) return lastPoll_ + pollInterval_;
+  if (blocked_) return retryAt_;
   if (leadSeconds_ < 0) return anchor_;
   const double wait = (pendingDue_ - leadSeconds_ - streamAtAnchor_) / rate_;
   return anchor_ + seconds(std::max(0.0, wait));

@@ -43,8 +43,8 @@ class Feeder {
   void feedDue(Clock::time_point now);
 
   // When feedDue has something to do next: the pending packet's due time, or
-  // the next question about the buffer when the packet waits for room;
-  // Clock::time_point::max() when nothing is scheduled.
+  // a frame interval on when the packet waits for room or for a stepping
+  // permit; Clock::time_point::max() when nothing is scheduled.
   Clock::time_point nextWake() const;
 
   // Offers the next packet once, due or not, and returns Play_InputData's
@@ -88,7 +88,8 @@ class Feeder {
   std::vector<std::uint8_t> pending_;
   double pendingDue_ = 0;
   bool sourceEnded_ = false;
-  bool waitingForRoom_ = false;
+  bool blocked_ = false;  // the due packet waits for room or a stepping permit
+  Clock::time_point retryAt_{};
 
   bool polled_ = false;
   Clock::time_point lastPoll_{};

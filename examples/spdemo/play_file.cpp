@@ -56,7 +56,11 @@ double rateOf(std::int32_t state) {
 
 void explainOpenFailure(const PacketSource& source) {
   const StreamInfo& info = source.info();
-  if (source.contents().find("pictures") == std::string::npos) return;
+  if (source.contents().find("pictures") == std::string::npos) {
+    std::printf("the decoder library did not take a stream of %s, %ux%u\n",
+                source.contents().c_str(), info.width, info.height);
+    return;
+  }
   const std::size_t needed = vdstream::minPoolBytes(info.width, info.height);
   if (needed > kFilePoolBytes) {
     std::printf("pictures of %ux%u need a decoder buffer of %zu bytes; the player gives %u\n",

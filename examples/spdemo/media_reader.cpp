@@ -177,7 +177,12 @@ bool MediaReader::read(AccessUnit& unit) {
       ++units_;
       return true;
     }
-    if (result != AVERROR(EAGAIN)) break;  // the end, or a failure
+    if (result != AVERROR(EAGAIN)) {
+      if (result != AVERROR_EOF && error_.empty()) {
+        error_ = "cannot convert a picture to Annex-B form (" + avErrorText(result) + ")";
+      }
+      break;
+    }
     if (inputEnded_ || !pushNextPacket()) break;
   }
   if (error_.empty()) {

@@ -19,8 +19,9 @@ void putLe32(std::uint8_t* p, std::uint32_t v) {
 
 }  // namespace
 
-void OpenCifStreams(ISinglePlayer* player, const std::vector<std::int32_t>& hostPorts) {
-  std::vector<std::uint8_t> header = vdstream::makeFileHeader(kCifWidth, kCifHeight, kFps, 1);
+void OpenCifStreams(ISinglePlayer* player, const std::vector<std::int32_t>& hostPorts,
+                    std::uint32_t fps) {
+  std::vector<std::uint8_t> header = vdstream::makeFileHeader(kCifWidth, kCifHeight, fps, 1);
   for (std::int32_t port : hostPorts) {
     if (player->Play_SetOpenMode(port, 0) != SP_OK ||
         player->Play_OpenStream(nullptr, port, header.data(),
@@ -44,8 +45,12 @@ std::int32_t DecoderPortOf(ISinglePlayer* player, std::int32_t hostPort) {
 }
 
 RealRateFeeder::RealRateFeeder(ISinglePlayer* player, std::vector<std::int32_t> hostPorts,
-                               std::uint32_t frameLimit)
-    : player_(player), ports_(std::move(hostPorts)), frameLimit_(frameLimit), fed_(ports_.size()) {
+                               std::uint32_t frameLimit, std::uint32_t fps)
+    : player_(player),
+      ports_(std::move(hostPorts)),
+      frameLimit_(frameLimit),
+      fps_(fps),
+      fed_(ports_.size()) {
   const std::size_t bytes = vdstream::pictureBytes(kCifWidth, kCifHeight);
   std::vector<std::uint8_t> picture(bytes);
   for (std::uint32_t i = 0; i < kDistinctPictures; ++i) {
@@ -76,7 +81,7 @@ std::vector<std::uint32_t> RealRateFeeder::FramesFed() const {
 
 void RealRateFeeder::Run() {
   using Clock = std::chrono::steady_clock;
-  const auto interval = std::chrono::microseconds(1000000 / kFps);
+  const auto interval = std::chrono::microseconds(1000000 / fps_);
   const Clock::time_point start = Clock::now();
   for (std::uint32_t frame = 0; frameLimit_ == 0 || frame < frameLimit_; ++frame) {
     const Clock::time_point due = start + frame * interval;
@@ -87,7 +92,7 @@ void RealRateFeeder::Run() {
     if (lateUs > worstLatenessUs_.load()) worstLatenessUs_.store(lateUs);
 
     std::vector<std::uint8_t>& packet = packets_[frame % packets_.size()];
-    putLe32(packet.data() + 8, frame * 1000 / kFps);  // the packet's time stamp in ms
+    putLe32(packet.data() + 8, frame * 1000 / fps_);  // the packet's time stamp in ms
     for (std::size_t i = 0; i < ports_.size(); ++i) {
       const std::int32_t result = player_->Play_InputData(
           ports_[i], packet.data(), static_cast<std::uint32_t>(packet.size()), 0);

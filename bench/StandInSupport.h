@@ -15,21 +15,23 @@ constexpr std::uint32_t kCifWidth = 352;
 constexpr std::uint32_t kCifHeight = 288;
 constexpr std::uint32_t kFps = 25;
 
-// Opens a 25 fps CIF stream without a window on each host port (open mode 0,
-// so the player's default source buffer); throws when one cannot be opened.
-void OpenCifStreams(ISinglePlayer* player, const std::vector<std::int32_t>& hostPorts);
+// Opens a CIF stream of fps frames per second without a window on each host
+// port (open mode 0, so the player's default source buffer); throws when one
+// cannot be opened.
+void OpenCifStreams(ISinglePlayer* player, const std::vector<std::int32_t>& hostPorts,
+                    std::uint32_t fps = kFps);
 void CloseStreams(ISinglePlayer* player, const std::vector<std::int32_t>& hostPorts);
 
 // The decoder port the player gave a host port, or -1.
 std::int32_t DecoderPortOf(ISinglePlayer* player, std::int32_t hostPort);
 
-// Feeds one raw I420 CIF packet per frame interval to every port, on its own
+// Feeds one raw I420 CIF packet per frame interval (1/fps) to every port, on its own
 // thread, on a fixed schedule (start + n / fps, never drifting), until
 // frameLimit frames were fed to each port or Stop() is called.
 class RealRateFeeder {
  public:
   RealRateFeeder(ISinglePlayer* player, std::vector<std::int32_t> hostPorts,
-                 std::uint32_t frameLimit);
+                 std::uint32_t frameLimit, std::uint32_t fps = kFps);
   ~RealRateFeeder();
   RealRateFeeder(const RealRateFeeder&) = delete;
   RealRateFeeder& operator=(const RealRateFeeder&) = delete;
@@ -51,6 +53,7 @@ class RealRateFeeder {
   ISinglePlayer* player_;
   std::vector<std::int32_t> ports_;
   std::uint32_t frameLimit_;
+  std::uint32_t fps_;
   std::vector<std::vector<std::uint8_t>> packets_;  // distinct pictures, reused in turn
   std::vector<std::atomic<std::uint32_t>> fed_;
   std::atomic<std::uint32_t> refused_{0};

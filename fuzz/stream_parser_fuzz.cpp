@@ -1,5 +1,6 @@
-// Fuzzes the stand-in decoder's stream handling: the 40-byte file header and
-// the packet parser over data split at arbitrary points.
+// Fuzzes the stand-in decoder's stream handling: the 40-byte file header,
+// the packet reader over data split at arbitrary points, and the decoders
+// behind it (raw, zlib, and H.264/H.265 access units or bare Annex-B streams).
 //
 // Input layout:
 //   [0]      flags: bits 0-1 choose the pool size (the player's 512000, its
@@ -15,20 +16,22 @@
 // no display thread runs and every run is repeatable) and through the
 // internal header check, which must agree. The data goes into the port with
 // VdPlay_InputData, whose buffered byte count must add up, and through the
-// internal packet parser and frame decoder exactly as the display thread
-// drives them, checking every packet found against the header.
+// internal input reader and picture decoder exactly as the display thread
+// drives them, checking every unit found against the header and every
+// picture decoded for a sane size.
 #include <zlib.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "VdPlay.h"
 #include "VdStreamFormat.h"
 #include "byte_ring.h"
-#include "frame_decoder.h"
-#include "packet_parser.h"
+#include "input_reader.h"
+#include "picture_decoder.h"
 #include "stream_header.h"
 
 namespace {
@@ -54,45 +57,61 @@ struct Splitter {
   }
 };
 
-// Runs the parser over what is buffered, as the display thread does, until it
-// needs more data. Returns the number of packets taken out.
-std::size_t drain(vdplay::ByteRing& ring, vdplay::PacketParser& parser,
-                  vdplay::FrameDecoder& decoder, const vdplay::StreamFormat& format) {
-  std::size_t packets = 0;
+// Runs the reader and decoder over what is buffered, as the display thread
+// does, until it needs more data. Returns the number of units taken out.
+std::size_t drain(vdplay::ByteRing& ring, vdplay::InputReader& reader,
+                  vdplay::PictureDecoder& decoder, const vdplay::StreamFormat& format) {
+  const bool coded = format.codec != vdstream::Codec::None;
+  const bool bare = format.framing == vdstream::Framing::AnnexB;
+  std::size_t units = 0;
   for (;;) {
     const std::size_t before = ring.size();
-    vdplay::PacketRef packet;
-    const vdplay::PacketParser::Result found = parser.next(ring, packet);
+    vdplay::InputUnit unit;
+    const vdplay::InputReader::Result found = reader.next(ring, unit);
     check(ring.size() <= before);
-    if (found.status == vdplay::PacketParser::Status::NeedData) {
+    if (!found.found) {
       // What is left is the start of a packet, or at most three bytes that
-      // may begin a magic.
-      return packets;
+      // may begin a magic; a bare stream leaves nothing.
+      check(!bare || ring.size() == 0);
+      return units;
     }
-    check(packet.totalSize == vdstream::kPacketHeaderSize + packet.payloadSize);
-    check(packet.totalSize <= ring.size());
-    check(packet.type == 1 || packet.type == 2);
-    if (packet.type == 1) check(packet.payloadSize == format.pictureBytes);
-    if (packet.type == 2) check(packet.payloadSize > 0 && packet.payloadSize <= format.maxPayload);
+    check(unit.totalSize <= ring.size() && unit.offset + unit.size == unit.totalSize);
+    if (bare) {
+      check(unit.type == 0 && unit.offset == 0 && unit.size > 0);
+    } else {
+      check(unit.totalSize == vdstream::kPacketHeaderSize + unit.size);
+      if (coded) check(unit.type == static_cast<std::uint32_t>(format.codec) + 2 && unit.size > 0);
+      if (!coded) check(unit.type == 1 || unit.type == 2);
+      if (unit.type == 1) check(unit.size == format.pictureBytes);
+      if (unit.type == 2) check(unit.size > 0 && unit.size <= format.maxPayload);
+    }
 
-    const std::uint8_t* picture = decoder.decode(ring, packet);
-    if (picture != nullptr) {
-      std::vector<std::uint8_t> payload(packet.payloadSize);
-      ring.copyOut(vdstream::kPacketHeaderSize, payload.data(), payload.size());
-      if (packet.type == 1) {
-        check(std::memcmp(picture, payload.data(), payload.size()) == 0);
-      } else {
+    std::vector<std::uint8_t> payload(unit.size);
+    ring.copyOut(unit.offset, payload.data(), payload.size());
+    const bool taken = decoder.send(ring.view(unit.offset, unit.size), unit.type, unit.stampMs);
+    check(taken || !coded);  // compressed units are judged while decoding
+    vdplay::Picture picture;
+    std::uint32_t damaged = 0;
+    while (taken && decoder.receive(picture, damaged)) {
+      check(picture.width >= 2 && picture.height >= 2 && picture.width % 2 == 0 &&
+            picture.height % 2 == 0);
+      check(picture.bytes == vdstream::pictureBytes(picture.width, picture.height));
+      volatile std::uint8_t last = picture.data[picture.bytes - 1];  // readable to the end
+      (void)last;
+      if (unit.type == 1) {
+        check(std::memcmp(picture.data, payload.data(), payload.size()) == 0);
+      } else if (unit.type == 2) {
         // A payload the decoder took must inflate to exactly one picture.
         std::vector<std::uint8_t> inflated(format.pictureBytes);
         uLongf length = static_cast<uLongf>(inflated.size());
         check(uncompress(inflated.data(), &length, payload.data(),
                          static_cast<uLong>(payload.size())) == Z_OK);
         check(length == format.pictureBytes);
-        check(std::memcmp(picture, inflated.data(), inflated.size()) == 0);
+        check(std::memcmp(picture.data, inflated.data(), inflated.size()) == 0);
       }
     }
-    ring.consume(packet.totalSize);
-    ++packets;
+    ring.consume(unit.totalSize);
+    ++units;
   }
 }
 
@@ -169,9 +188,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (!ring.allocate(pool)) {
     return 0;
   }
-  vdplay::PacketParser parser(format);
-  vdplay::FrameDecoder decoder;
-  if (!decoder.init(format)) return 0;
+  vdplay::InputReader reader(format);
+  std::unique_ptr<vdplay::PictureDecoder> decoder;
+  if (vdplay::createPictureDecoder(format, decoder) != 0) return 0;
 
   std::size_t portBytes = 0;  // what the port's buffer holds, by our count
   const std::size_t resetAt = (flags & 4) ? size / 2 : static_cast<std::size_t>(-1);
@@ -200,22 +219,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (!ring.write(bytes, piece)) {
-      drain(ring, parser, decoder, format);
+      drain(ring, reader, *decoder, format);
       // A piece larger than the free space after draining is refused for
       // good, as the port refuses it; nothing of it is stored.
       const std::size_t before = ring.size();
       if (!ring.write(bytes, piece)) check(ring.size() == before);
     }
     check(ring.size() <= ring.capacity());
-    drain(ring, parser, decoder, format);
+    drain(ring, reader, *decoder, format);
     fed += piece;
 
     if (!resetDone && fed >= resetAt) {
       resetDone = true;
       ring.clear();
-      parser.reset();
+      reader.reset();
+      decoder->flush();
     }
   }
-  drain(ring, parser, decoder, format);
+  drain(ring, reader, *decoder, format);
   return 0;
 }

@@ -9,7 +9,10 @@
 #include <VdPlay.h>
 #include <VdStreamFormat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -167,6 +170,32 @@ inline bool ReadBitmap(const std::string& path, Bitmap& out) {
     }
   }
   return true;
+}
+
+inline std::uint8_t Clamp(double v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : std::lround(v)); }
+
+// BT.601 limited range, written out here independently of the decoder.
+inline void ExpectedRgb(const Bytes& i420, int width, int height, int x, int y, std::uint8_t out[3]) {
+  const double Y = i420[static_cast<std::size_t>(y) * width + x] - 16.0;
+  const std::size_t c = static_cast<std::size_t>(y / 2) * (width / 2) + x / 2;
+  const double U = i420[static_cast<std::size_t>(width) * height + c] - 128.0;
+  const double V = i420[static_cast<std::size_t>(width) * height * 5 / 4 + c] - 128.0;
+  out[0] = Clamp(1.164 * Y + 1.596 * V);
+  out[1] = Clamp(1.164 * Y - 0.392 * U - 0.813 * V);
+  out[2] = Clamp(1.164 * Y + 2.017 * U);
+}
+
+// Largest channel difference between the bitmap and the picture.
+inline int Distance(const Bitmap& bmp, const Bytes& picture) {
+  int worst = 0;
+  for (int y = 0; y < bmp.height; ++y) {
+    for (int x = 0; x < bmp.width; ++x) {
+      std::uint8_t want[3];
+      ExpectedRgb(picture, bmp.width, bmp.height, x, y, want);
+      for (int ch = 0; ch < 3; ++ch) worst = std::max(worst, std::abs(bmp.At(x, y)[ch] - want[ch]));
+    }
+  }
+  return worst;
 }
 
 // The player over the real decoder, with its configuration file and logs in

@@ -194,6 +194,81 @@ TEST_F(PlaybackTest, CallbackMayStopResetUnsetAndCloseItsOwnPort) {
   EXPECT_EQ(frameLog(0).badCalls, 0);
 }
 
+namespace {
+
+// What a callback installed while a picture is on display receives.
+struct HandOver {
+  std::mutex mutex;
+  std::thread::id thread;
+  std::uint32_t sum = 0;
+  std::int32_t stamp = -1;
+  std::atomic<int> calls{0};
+};
+HandOver g_handOver;
+
+void VDPLAY_CALL handOverCallback(VdLong, char* frame, VdLong size, VdLong, VdLong, VdLong stamp,
+                                  VdLong, VdLong) {
+  std::lock_guard<std::mutex> lk(g_handOver.mutex);
+  g_handOver.thread = std::this_thread::get_id();
+  g_handOver.sum = checksum(frame, static_cast<std::size_t>(size));
+  g_handOver.stamp = stamp;
+  ++g_handOver.calls;
+}
+
+// Installs handOverCallback while holding a lock that the callback would
+// need if it were called inside the installation, and checks that it is
+// handed the last picture the recording callback saw, from another thread.
+void expectHandOverOfLastShown(int port, const char* state) {
+  const auto seen = static_cast<int>(stats(port).framesDisplayed);
+  ASSERT_GT(seen, 0) << state;
+  const std::uint32_t lastSum = frameLog(port).sumsCopy().back();
+  g_handOver.calls = 0;
+  {
+    std::lock_guard<std::mutex> lk(g_handOver.mutex);
+    ASSERT_TRUE(VdPlay_SetDisplayCallBack(port, handOverCallback)) << state;
+  }
+  ASSERT_TRUE(waitFor([] { return g_handOver.calls >= 1; }, std::chrono::milliseconds(500)))
+      << state;
+  ASSERT_TRUE(VdPlay_SetDisplayCallBack(port, recordFrame));
+  std::lock_guard<std::mutex> lk(g_handOver.mutex);
+  EXPECT_NE(g_handOver.thread, std::this_thread::get_id()) << state;
+  if (static_cast<int>(stats(port).framesDisplayed) == seen) {  // no newer picture came meanwhile
+    EXPECT_EQ(g_handOver.sum, lastSum) << state;
+    EXPECT_EQ(g_handOver.stamp, 40 * (seen - 1)) << state;
+  }
+}
+
+}  // namespace
+
+TEST_F(PlaybackTest, NewCallbackGetsThePictureOnDisplayInEveryState) {
+  startBuffered(0, 0, 5);  // 5 frames/s: a picture stays on display for 200 ms
+  const TestStream s = makeStream(16, 16, 60, Payload::Zlib, false, 5);
+  ASSERT_TRUE(feed(0, s.allPackets()));
+  ASSERT_TRUE(waitFor([] { return shown(0) >= 1; }));
+  expectHandOverOfLastShown(0, "playing");
+  ASSERT_TRUE(VdPlay_Slow(0));
+  expectHandOverOfLastShown(0, "slow");
+  ASSERT_TRUE(VdPlay_Fast(0) && VdPlay_Fast(0));
+  expectHandOverOfLastShown(0, "fast");
+  ASSERT_TRUE(VdPlay_Pause(0, 1));
+  sleepMs(60);
+  expectHandOverOfLastShown(0, "paused");
+  const std::uint32_t stepped = stats(0).framesDisplayed + 1;
+  ASSERT_TRUE(VdPlay_OneByOne(0));
+  ASSERT_TRUE(waitFor([&] { return stats(0).framesDisplayed == stepped; }));
+  expectHandOverOfLastShown(0, "stepping");
+  EXPECT_EQ(stats(0).framesDisplayed, stepped);
+  EXPECT_EQ(frameLog(0).badCalls, 0);
+
+  // Closing drops the picture: the next stream's new callback waits for a picture of its own.
+  ASSERT_TRUE(VdPlay_CloseStream(0));
+  startBuffered(0, 0, 5);
+  g_handOver.calls = 0;
+  ASSERT_TRUE(VdPlay_SetDisplayCallBack(0, handOverCallback));
+  sleepMs(150);
+  EXPECT_EQ(g_handOver.calls, 0);
+}
+
 TEST_F(PlaybackTest, StopFromOutsideWinsOverPlayFromTheCallback) {
   startBuffered(0, 100, 200, false);
   reentrant(Action::Play, -1);

@@ -73,6 +73,35 @@ TEST_F(StreamTest, HeaderAndPoolRefusals) {
     EXPECT_TRUE(failsWith(VdPlay_SetDisplayRegion(0, 0, r, nullptr, 1), 0, VDPLAY_ERR_BAD_ARGUMENT));
 }
 
+TEST_F(StreamTest, CodecHeadersOpenWhereCodecsAreBuiltAndAreRefusedWith19Elsewhere) {
+  using vdstream::Codec;
+  using vdstream::Framing;
+  const Bytes bad = vdstream::makeFileHeader(1920, 1080, 25, 1);
+  for (const auto& field : {std::pair<std::size_t, std::uint32_t>{28, 3}, {32, 2}, {32, 1}}) {
+    Bytes h = bad;  // codec 3, framing 2, and a bare stream of raw pictures
+    put32(h, field.first, field.second);
+    EXPECT_EQ(tryOpen(h, 40, 512000), VDPLAY_ERR_UNRECOGNISED) << field.first;
+  }
+  for (Codec codec : {Codec::H264, Codec::H265}) {
+    for (Framing framing : {Framing::Packets, Framing::AnnexB}) {
+      const Bytes h = vdstream::makeFileHeader(1920, 1080, 25, 1, codec, framing);
+#if defined(_WIN32)
+      // This build has no codec library: refused before anything else happens.
+      EXPECT_EQ(tryOpen(h, 40, 512000), VDPLAY_ERR_DECODER_INIT);
+#else
+      // Any picture up to 1920x1080 opens in the player's pool of open mode 0.
+      EXPECT_EQ(tryOpen(h, 40, 512000), 0u);
+      EXPECT_EQ(tryOpen(h, 40, static_cast<VdDword>(vdstream::minPoolBytes(1920, 1080, codec)) - 1),
+                VDPLAY_ERR_BAD_ARGUMENT);
+#endif
+    }
+  }
+  // Raw and zlib streams keep their rule and work as before.
+  EXPECT_EQ(tryOpen(vdstream::makeFileHeader(16, 16, 25, 1, Codec::None), 40,
+                    static_cast<VdDword>(vdstream::minPoolBytes(16, 16))),
+            0u);
+}
+
 TEST_F(StreamTest, BadPortsAndCallsOutOfOrder) {
   Bytes h = vdstream::makeFileHeader(16, 16, 25, 1);
   for (VdLong port : {-1, 32}) {

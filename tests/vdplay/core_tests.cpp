@@ -9,9 +9,10 @@
 #include "VdStreamFormat.h"
 #include "byte_ring.h"
 #include "color.h"
-#include "frame_decoder.h"
+#include "input_reader.h"
 #include "packet_parser.h"
 #include "pacer.h"
+#include "raw_decoder.h"
 #include "stream_header.h"
 
 using namespace vdplay;
@@ -43,18 +44,26 @@ void placeAt(ByteRing& ring, std::size_t at, const Bytes& bytes) {
   ring.consume(1);
 }
 
-// Parses, decodes and consumes every packet now in the ring.
-void drain(ByteRing& ring, PacketParser& parser, FrameDecoder& decoder, std::size_t bytes,
+// The picture of the unit at the front of the ring, or nullptr.
+const std::uint8_t* decodeUnit(const ByteRing& ring, const InputUnit& unit, RawDecoder& decoder) {
+  if (!decoder.send(ring.view(unit.offset, unit.size), unit.type, unit.stampMs)) return nullptr;
+  Picture picture;
+  std::uint32_t damaged = 0;
+  return decoder.receive(picture, damaged) ? picture.data : nullptr;
+}
+
+// Reads, decodes and consumes every packet now in the ring.
+void drain(ByteRing& ring, InputReader& reader, RawDecoder& decoder, std::size_t bytes,
            std::vector<Bytes>& out, std::uint32_t& damaged) {
-  PacketRef p;
+  InputUnit unit;
   for (;;) {
-    const auto r = parser.next(ring, p);
+    const auto r = reader.next(ring, unit);
     damaged += r.damaged;
-    if (r.status == PacketParser::Status::NeedData) return;
-    const std::uint8_t* pic = decoder.decode(ring, p);
+    if (!r.found) return;
+    const std::uint8_t* pic = decodeUnit(ring, unit, decoder);
     if (pic) out.emplace_back(pic, pic + bytes);
     damaged += !pic;
-    ring.consume(p.totalSize);
+    ring.consume(unit.totalSize);
   }
 }
 
@@ -74,33 +83,33 @@ TEST(PacketParser, EveryTwoWaySplitAndPlaceGivesTheSamePictures) {
     // magics, headers and payloads also wrap round the end.
     ByteRing ring;
     ASSERT_TRUE(ring.allocate(data.size() + 7));
-    PacketParser parser(f);
-    FrameDecoder decoder;
+    InputReader reader(f);
+    RawDecoder decoder;
     ASSERT_TRUE(decoder.init(f));
     std::vector<Bytes> got;
     std::uint32_t damaged = 0;
     placeAt(ring, 1 + split % (data.size() + 6), Bytes(data.begin(), data.begin() + split));
-    drain(ring, parser, decoder, f.pictureBytes, got, damaged);
+    drain(ring, reader, decoder, f.pictureBytes, got, damaged);
     ring.write(data.data() + split, data.size() - split);
-    drain(ring, parser, decoder, f.pictureBytes, got, damaged);
+    drain(ring, reader, decoder, f.pictureBytes, got, damaged);
     ASSERT_EQ(got, pics) << "split at " << split;
     ASSERT_EQ(damaged, 0u) << "split at " << split;
   }
 }
 
-TEST(FrameDecoder, RawInPlaceAndZlibExactlyOnePicture) {
+TEST(RawDecoder, RawInPlaceAndZlibExactlyOnePicture) {
   const StreamFormat f = formatOf(8, 6);
-  FrameDecoder decoder;
+  RawDecoder decoder;
   ASSERT_TRUE(decoder.init(f));
   const Bytes pic = picture(8, 6, 1);
   ByteRing ring;
   ASSERT_TRUE(ring.allocate(minPoolBytes(f) * 2));
   const auto decodeAt = [&](const Bytes& packet, std::size_t at) -> const std::uint8_t* {
     placeAt(ring, at, packet);
-    PacketParser parser(f);
-    PacketRef p;
-    if (parser.next(ring, p).status != PacketParser::Status::Packet) return nullptr;
-    const std::uint8_t* out = decoder.decode(ring, p);
+    InputReader reader(f);
+    InputUnit unit;
+    if (!reader.next(ring, unit).found) return nullptr;
+    const std::uint8_t* out = decodeUnit(ring, unit, decoder);
     if (out && std::memcmp(out, pic.data(), pic.size()) != 0) ADD_FAILURE() << "wrong picture";
     return out;
   };

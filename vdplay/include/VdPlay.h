@@ -18,21 +18,36 @@
  *    12  uint32   height in pixels  (even, 2..4096)
  *    16  uint32   frame-rate numerator   (non-zero)
  *    20  uint32   frame-rate denominator (non-zero; at most 1000 frames/s)
- *    24  uint32   pixel format, 1 = I420
- *    28  byte[12] reserved, written as zero, ignored when read
+ *    24  uint32   pixel format, 1 = I420 (the decoded form)
+ *    28  uint32   codec: 0 = none (raw/zlib pictures), 1 = H.264, 2 = H.265
+ *    32  uint32   framing: 0 = packets, 1 = bare Annex-B stream (codecs only)
+ *    36  uint32   reserved, written as zero, ignored when read
+ *
+ *   For H.264/H.265 width and height are nominal: the decoder follows the
+ *   bitstream and VdPlay_GetPictureSize reports the size decoded lately. The
+ *   Windows build has no codec library and refuses such streams with
+ *   VDPLAY_ERR_DECODER_INIT (19). Source buffer at least 16 + max(64 KiB,
+ *   w*h*3/16) bytes for them (every size up to 1920x1080 fits 512000).
  *
  *   Packets, fed with VdPlay_InputData split at any byte:
  *     0  char[4]  "VDFR"
  *     4  uint32   payload size in bytes
  *     8  uint32   time stamp in milliseconds
  *    12  uint32   payload type: 1 = raw I420 picture (w*h*3/2 bytes),
- *                 2 = the same picture compressed with zlib (compress2)
+ *                 2 = the same picture compressed with zlib (compress2),
+ *                 3 = one H.264 access unit, 4 = one H.265 access unit
+ *                 (Annex-B, decode order, time stamp = presentation time)
  *    16  payload
  *
+ *   With framing 1 the bytes after the header are the elementary stream
+ *   itself, fed as it arrives; pictures follow the header's frame rate.
+ *
  *   A damaged packet (payload size that does not suit the picture, a zlib
- *   payload that does not inflate to exactly one picture, an unknown type, or
- *   bytes that are no packet at all) is counted and skipped up to the next
- *   "VDFR". A repeated 40-byte file header between packets is skipped
+ *   payload that does not inflate to exactly one picture, an unknown type or
+ *   one of another codec, or bytes that are no packet at all) is counted and
+ *   skipped up to the next "VDFR". Access units the decoder rejects and
+ *   pictures it marks corrupt are counted and not shown; nothing is shown
+ *   before the first key picture. A repeated 40-byte file header between packets is skipped
  *   silently, so a whole file may be fed as it is.
  *
  * Displayed frames reach the display callback as I420 pictures (Y plane,
@@ -95,6 +110,7 @@ typedef struct VdRect {
 #define VDPLAY_ERR_ALLOC 6          /* out of memory */
 #define VDPLAY_ERR_FILE 7           /* file could not be created or written */
 #define VDPLAY_ERR_BUFFER_FULL 11   /* data does not fit into the free source buffer */
+#define VDPLAY_ERR_DECODER_INIT 19  /* the stream's codec cannot be decoded by this build */
 #define VDPLAY_ERR_NO_HEADER 17     /* header missing or too short */
 #define VDPLAY_ERR_VERSION 18       /* header of another version */
 #define VDPLAY_ERR_UNRECOGNISED 20  /* not a stream this library plays */
@@ -110,6 +126,10 @@ typedef struct VdRect {
  * I420 picture (valid only during the call), size = width*height*3/2, the
  * packet's time stamp in ms, type = VDPLAY_FRAME_I420, reserved = 0. The
  * callback may call any VdPlay function, including ones for its own port.
+ * A callback installed while the port has a picture on display is first
+ * called once with that picture, from the display thread right after
+ * VdPlay_SetDisplayCallBack (never inside it), also while paused or stepping;
+ * VdPlay_ResetSourceBuffer and VdPlay_CloseStream drop that picture.
  */
 typedef void(VDPLAY_CALL* VdDisplayCallback)(VdLong port, char* frame, VdLong size, VdLong width,
                                              VdLong height, VdLong stamp, VdLong type,

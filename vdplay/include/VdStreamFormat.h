@@ -73,8 +73,15 @@ std::size_t maxPayloadBytes(std::uint32_t width, std::uint32_t height);
 // picture size: one packet with the largest payload.
 std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height);
 
+// Smallest source buffer of a compressed stream (the floor described above).
+constexpr std::size_t minCodecPoolBytes(std::uint32_t width, std::uint32_t height) {
+  return kPacketHeaderSize + (pictureBytes(width, height) / 8 > kMinCodecPoolBytes
+                                  ? pictureBytes(width, height) / 8
+                                  : kMinCodecPoolBytes);
+}
+
 // Smallest source buffer for a stream of this codec: minPoolBytes(w, h) for
-// Codec::None, the compressed-stream floor above for H.264 and H.265.
+// Codec::None, minCodecPoolBytes(w, h) for H.264 and H.265.
 std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height, Codec codec);
 
 // The 40-byte file header. The values are written as given; VdPlay refuses

@@ -9,14 +9,16 @@ namespace vdplay {
 bool PacketParser::payloadFits(std::uint32_t type, std::uint32_t size,
                                std::size_t capacity) const {
   if (size > capacity || capacity - size < vdstream::kPacketHeaderSize) return false;
+  const bool coded = format_.codec != vdstream::Codec::None;
   switch (static_cast<vdstream::Payload>(type)) {
     case vdstream::Payload::Raw:
-      return size == format_.pictureBytes;
+      return !coded && size == format_.pictureBytes;
     case vdstream::Payload::Zlib:
-      return size > 0 && size <= format_.maxPayload;
+      return !coded && size > 0 && size <= format_.maxPayload;
     case vdstream::Payload::H264:
+      return format_.codec == vdstream::Codec::H264 && size > 0;
     case vdstream::Payload::H265:
-      return false;  // not yet played: counted as damaged
+      return format_.codec == vdstream::Codec::H265 && size > 0;
   }
   return false;
 }

@@ -1,9 +1,12 @@
+// A port's stream (open, close, input, reset) and its settings. Playback
+// control is in port_playback.cpp, the display thread in display_thread.cpp.
 #include "port.h"
 
 #include <atomic>
 #include <new>
 
 #include "errors.h"
+#include "picture_decoder.h"
 
 namespace vdplay {
 namespace {
@@ -37,7 +40,8 @@ std::uint32_t Port::openStream(const std::uint8_t* header, std::size_t length,
 
   // Allocate without the lock: a large pool takes a while.
   std::shared_ptr<Stream> s(new (std::nothrow) Stream(format));
-  if (!s || !s->ring.allocate(poolBytes) || !s->decoder.init(format)) return VDPLAY_ERR_ALLOC;
+  if (!s || !s->ring.allocate(poolBytes)) return VDPLAY_ERR_ALLOC;
+  if (const std::uint32_t failed = createPictureDecoder(format, s->decoder)) return failed;
 
   std::lock_guard<std::mutex> lk(m_);
   if (stream_) return VDPLAY_ERR_ORDER;  // another caller opened it meanwhile
@@ -59,6 +63,7 @@ std::uint32_t Port::closeStream() {
     if (!stream_) return VDPLAY_ERR_ORDER;
     requestStopLocked();
     stream_.reset();  // the thread keeps its own reference until it lets go
+    dropKeptPictureLocked();
     display_.regionEnabled = false;
     idle_.notify_all();
   }
@@ -86,10 +91,13 @@ std::uint32_t Port::resetSourceBuffer() {
   const bool self = onDisplayThread();
   std::unique_lock<std::mutex> lk(m_);
   if (!stream_) return VDPLAY_ERR_ORDER;
+  dropKeptPictureLocked();
   Stream* s = stream_.get();
+  ++s->resets;  // the display thread flushes the decoder and drops its pending picture
+  wake_.notify_all();
   if (!leased_ || leasedStream_ != s) {
     s->ring.clear();
-    s->parser.reset();
+    s->reader.reset();
     return 0;
   }
   // The display thread is reading the front packet: it drops everything that
@@ -108,288 +116,15 @@ std::uint32_t Port::bytesWaiting() {
   return static_cast<std::uint32_t>(n);
 }
 
-// ---------------------------------------------------------------- playback
-
-bool Port::onDisplayThread() {
-  std::lock_guard<std::mutex> lk(m_);
-  return threadActive_ && threadId_ == std::this_thread::get_id();
-}
-
-void Port::requestStopLocked() {
-  stopRequested_ = true;
-  wake_.notify_all();
-}
-
-void Port::joinThread() {
-  if (thread_.joinable()) thread_.join();
-}
-
-void Port::stopAndJoin() {
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    requestStopLocked();
-    joining_ = true;
-  }
-  joinThread();
-  std::lock_guard<std::mutex> lk(m_);
-  joining_ = false;
-}
-
-void Port::resetPlaybackLocked() {
-  if (pacer_.speed() != 0) pacer_.setSpeed(0, Clock::now());
-  paused_ = false;
-  stepping_ = false;
-  stepCredits_ = 0;
-  restartPacing_ = true;
-  wake_.notify_all();
-}
-
-void Port::usePaintWindow(void* wnd) {
-  std::lock_guard<std::mutex> paint(paintMutex_);
-  if (painter_ && wnd == paintWindow_) return;  // keep the last frame for repainting
-  painter_ = createPainter(wnd);
-  paintWindow_ = wnd;
-}
-
-std::uint32_t Port::play(void* wnd) {
-  const bool self = onDisplayThread();
-  std::unique_lock<std::mutex> ctl(control_, std::defer_lock);
-  if (!self) ctl.lock();
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    if (!stream_) return VDPLAY_ERR_ORDER;
-    if (self) {
-      // From the port's own callback (perhaps after Stop there): this thread
-      // carries on, unless another caller is already waiting for it to end.
-      if (joining_) return VDPLAY_ERR_ORDER;
-      stopRequested_ = false;
-    }
-    if (runningLocked()) resetPlaybackLocked();
-  }
-  usePaintWindow(wnd);
-  if (self) return 0;
-
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    if (runningLocked()) return 0;
-  }
-  stopAndJoin();  // a thread that stopped from its own callback may still be finishing
-  std::lock_guard<std::mutex> lk(m_);
-  if (!stream_) return VDPLAY_ERR_ORDER;
-  stopRequested_ = false;
-  waitingForData_ = dataArrived_ = false;
-  starved_ = false;
-  resetPlaybackLocked();
-  threadActive_ = true;
-  try {
-    thread_ = std::thread(&Port::threadMain, this);
-  } catch (...) {
-    threadActive_ = false;
-    return VDPLAY_ERR_ALLOC;
-  }
-  threadId_ = thread_.get_id();
-  return 0;
-}
-
-std::uint32_t Port::stop() {
-  const bool self = onDisplayThread();
-  std::unique_lock<std::mutex> ctl(control_, std::defer_lock);
-  if (!self) ctl.lock();
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    if (!stream_) return VDPLAY_ERR_ORDER;
-    requestStopLocked();
-  }
-  if (!self) stopAndJoin();
-  return 0;
-}
-
-std::uint32_t Port::pause(std::uint32_t pause) {
-  if (pause > 1) return VDPLAY_ERR_BAD_ARGUMENT;
-  std::lock_guard<std::mutex> lk(m_);
-  if (!stream_ || !runningLocked()) return VDPLAY_ERR_ORDER;
-  if (pause) {
-    paused_ = true;
-  } else {
-    if (paused_ || stepping_) restartPacing_ = true;
-    paused_ = stepping_ = false;
-    stepCredits_ = 0;
-  }
-  wake_.notify_all();
-  return 0;
-}
-
-std::uint32_t Port::changeSpeed(int delta) {
-  std::lock_guard<std::mutex> lk(m_);
-  if (!stream_ || !runningLocked()) return VDPLAY_ERR_ORDER;
-  const int step = pacer_.speed() + delta;
-  if (step > VDPLAY_MAX_SPEED_STEP || step < -VDPLAY_MAX_SPEED_STEP) return VDPLAY_ERR_ORDER;
-  pacer_.setSpeed(step, Clock::now());
-  if (paused_ || stepping_) restartPacing_ = true;
-  paused_ = stepping_ = false;
-  stepCredits_ = 0;
-  wake_.notify_all();
-  return 0;
-}
-
-std::uint32_t Port::oneByOne() {
-  std::lock_guard<std::mutex> lk(m_);
-  if (!stream_ || !runningLocked()) return VDPLAY_ERR_ORDER;
-  if (!stepping_) stepCredits_ = 0;
-  stepping_ = true;
-  paused_ = false;
-  ++stepCredits_;
-  wake_.notify_all();
-  return 0;
-}
-
-std::uint32_t Port::refresh() {
-  DisplaySettings settings;
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    if (!stream_) return VDPLAY_ERR_ORDER;
-    settings = display_;
-  }
-  std::lock_guard<std::mutex> paint(paintMutex_);
-  if (painter_) painter_->repaint(settings);
-  return 0;
-}
-
-// ---------------------------------------------------------------- display thread
-
-void Port::threadMain() {
-  std::unique_lock<std::mutex> lk(m_);
-  while (!stopRequested_) {
-    const std::shared_ptr<Stream> s = stream_;
-    if (!s) break;
-    PacketRef packet;
-    const PacketParser::Result found = s->parser.next(s->ring, packet);
-    if (found.damaged) noteDamaged(found.damaged);
-    if (found.status == PacketParser::Status::NeedData) {
-      starved_ = true;
-      waitingForData_ = true;
-      dataArrived_ = false;
-      wake_.wait(lk, [&] { return stopRequested_ || dataArrived_ || stream_ != s; });
-      waitingForData_ = false;
-      continue;
-    }
-
-    leased_ = true;
-    leasedStream_ = s.get();
-    lk.unlock();
-    const std::uint8_t* picture = s->decoder.decode(s->ring, packet);
-    lk.lock();
-    if (!picture) {
-      noteDamaged(1);
-      releaseLease(s.get(), packet.totalSize);
-      continue;
-    }
-    ++decoded_;
-    if (!waitToShow(lk, s.get())) {
-      releaseLease(s.get(), 0);  // not shown: it stays for the next Play
-      continue;
-    }
-    show(lk, *s, packet, picture);
-    releaseLease(s.get(), packet.totalSize);
-  }
-  threadActive_ = false;
-  idle_.notify_all();
-}
-
-bool Port::waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s) {
-  for (;;) {
-    if (stopRequested_ || stream_.get() != s || dropRequested_) return false;
-    if (paused_) {
-      wake_.wait(lk);
-      continue;
-    }
-    if (stepping_) {
-      if (stepCredits_ > 0) {
-        --stepCredits_;
-        return true;
-      }
-      wake_.wait(lk);
-      continue;
-    }
-    const Clock::time_point now = Clock::now();
-    if (restartPacing_) {
-      pacer_.restart(now);
-      restartPacing_ = false;
-    } else if (starved_ && now > pacer_.due()) {
-      // The buffer ran dry: the schedule starts again from when data came.
-      pacer_.restart(now);
-    }
-    starved_ = false;
-    if (now >= pacer_.due()) return true;
-    wake_.wait_until(lk, pacer_.due());
-  }
-}
-
-void Port::show(std::unique_lock<std::mutex>& lk, const Stream& s, const PacketRef& packet,
-                const std::uint8_t* picture) {
-  const VdDisplayCallback cb = exiting() ? nullptr : callback_;
-  callbackRunning_ = cb != nullptr;
-  if (cb) ++callbackCalls_;
-  const DisplaySettings settings = display_;
-  const bool stepped = stepping_;
-  const int w = static_cast<int>(s.format.width), h = static_cast<int>(s.format.height);
-  lk.unlock();
-  {
-    std::lock_guard<std::mutex> paint(paintMutex_);
-    if (painter_) painter_->present(picture, w, h, settings);
-  }
-  if (cb) {
-    cb(index_, reinterpret_cast<char*>(const_cast<std::uint8_t*>(picture)),
-       static_cast<VdLong>(s.format.pictureBytes), w, h, static_cast<VdLong>(packet.stampMs),
-       VDPLAY_FRAME_I420, 0);
-  }
-  lk.lock();
-  callbackRunning_ = false;
-  ++displayed_;
-  if (!stepped) pacer_.shown(Clock::now());
-  idle_.notify_all();
-}
-
-void Port::releaseLease(const Stream* s, std::size_t consumed) {
-  if (stream_.get() == s) {
-    Stream* open = stream_.get();
-    if (dropRequested_) {
-      open->ring.consume(dropBytes_);
-      open->parser.reset();
-    } else if (consumed) {
-      open->ring.consume(consumed);
-    }
-  }
-  dropRequested_ = false;
-  leased_ = false;
-  leasedStream_ = nullptr;
-  idle_.notify_all();
-}
-
-void Port::noteDamaged(std::uint32_t count) {
-  damaged_ += count;
-  recordPortError(index_, VDPLAY_ERR_DECODE);
-}
-
-void Port::stopForExit(Clock::time_point deadline) {
-  std::unique_lock<std::mutex> lk(m_);
-  requestStopLocked();
-  if (threadActive_ && threadId_ == std::this_thread::get_id()) return;
-  if (!idle_.wait_until(lk, deadline, [&] { return !threadActive_; })) return;
-  lk.unlock();
-  // The thread has finished; join it unless another caller is starting or
-  // joining it right now.
-  if (control_.try_lock()) {
-    joinThread();
-    control_.unlock();
-  }
-}
-
 // ---------------------------------------------------------------- settings
 
 std::uint32_t Port::setDisplayCallback(VdDisplayCallback callback) {
   std::unique_lock<std::mutex> lk(m_);
   callback_ = callback;
+  // The display thread hands the new callback the picture on display; never
+  // this call, so a caller holding a lock of its own cannot deadlock on it.
+  keptWanted_ = callback != nullptr;
+  if (keptWanted_) wake_.notify_all();
   if (threadActive_ && threadId_ == std::this_thread::get_id()) return 0;
   // A call that started before the change must end first; a call started
   // after it already uses the new callback.
@@ -402,8 +137,8 @@ std::uint32_t Port::pictureSize(VdLong* width, VdLong* height) {
   if (!width || !height) return VDPLAY_ERR_BAD_ARGUMENT;
   std::lock_guard<std::mutex> lk(m_);
   if (!stream_) return VDPLAY_ERR_ORDER;
-  *width = static_cast<VdLong>(stream_->format.width);
-  *height = static_cast<VdLong>(stream_->format.height);
+  *width = static_cast<VdLong>(stream_->width);
+  *height = static_cast<VdLong>(stream_->height);
   return 0;
 }
 
@@ -425,8 +160,8 @@ std::uint32_t Port::setDisplayRegion(std::uint32_t region, const VdRect* rect, v
     if (!stream_) return VDPLAY_ERR_ORDER;
     if (enable) {
       if (!rect) return VDPLAY_ERR_BAD_ARGUMENT;
-      const auto w = static_cast<std::int32_t>(stream_->format.width);
-      const auto h = static_cast<std::int32_t>(stream_->format.height);
+      const auto w = static_cast<std::int32_t>(stream_->width);
+      const auto h = static_cast<std::int32_t>(stream_->height);
       if (rect->left < 0 || rect->top < 0 || rect->right > w || rect->bottom > h ||
           rect->left >= rect->right || rect->top >= rect->bottom)
         return VDPLAY_ERR_BAD_ARGUMENT;
@@ -447,14 +182,14 @@ std::uint32_t Port::setVolume(std::uint32_t volume) {
 
 std::uint32_t Port::setPicQuality(bool high) {
   std::lock_guard<std::mutex> lk(m_);
-  highQuality_ = high;
+  decodeOptions_.lowQuality = !high;
   return 0;
 }
 
 std::uint32_t Port::throwBFrames(std::uint32_t count) {
   if (count > 2) return VDPLAY_ERR_BAD_ARGUMENT;
   std::lock_guard<std::mutex> lk(m_);
-  throwBFrames_ = count;
+  decodeOptions_.throwB = count;
   return 0;
 }
 

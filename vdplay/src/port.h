@@ -8,13 +8,15 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "VdPlay.h"
 #include "byte_ring.h"
-#include "frame_decoder.h"
-#include "packet_parser.h"
+#include "input_reader.h"
 #include "pacer.h"
 #include "painter.h"
+#include "picture.h"
+#include "picture_decoder.h"
 #include "stream_header.h"
 
 namespace vdplay {
@@ -23,11 +25,34 @@ namespace vdplay {
 // display thread may still be inside a callback when the stream is closed
 // from that callback).
 struct Stream {
-  explicit Stream(const StreamFormat& f) : format(f), parser(f) {}
+  explicit Stream(const StreamFormat& f)
+      : format(f), reader(f), width(static_cast<int>(f.width)), height(static_cast<int>(f.height)) {}
   StreamFormat format;
   ByteRing ring;
-  PacketParser parser;
-  FrameDecoder decoder;
+  InputReader reader;
+  std::unique_ptr<PictureDecoder> decoder;
+
+  // Guarded by the port lock.
+  int width;   // size of the pictures decoded lately; the header's until the first
+  int height;
+  std::uint64_t resets = 0;  // ResetSourceBuffer calls; the display thread then flushes the decoder
+
+  // The display thread's own.
+  std::uint64_t resetsApplied = 0;
+  Picture pending;  // decoded, waiting for its time
+  bool hasPending = false;
+  DecodeOptions appliedOptions;
+};
+
+// The picture on display, copied when it is shown, so that a display
+// callback installed later (a snapshot while paused) can be handed it. Only
+// the display thread touches the bytes; `valid` is guarded by the port lock.
+struct KeptPicture {
+  std::vector<std::uint8_t> bytes;
+  int width = 0;
+  int height = 0;
+  std::uint32_t stampMs = 0;
+  bool valid = false;
 };
 
 // Every operation returns 0 or a VDPLAY_ERR_* code.
@@ -78,10 +103,21 @@ class Port {
  private:
   using Clock = std::chrono::steady_clock;
 
+  enum class ShowDecision { Show, Drop, Abort };
+
   void threadMain();
-  bool waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s);
-  void show(std::unique_lock<std::mutex>& lk, const Stream& s, const PacketRef& packet,
-            const std::uint8_t* picture);
+  bool takePicture(std::unique_lock<std::mutex>& lk, Stream& s);
+  void feedInput(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Stream>& s);
+  void waitForData(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Stream>& s);
+  void applyReset(std::unique_lock<std::mutex>& lk, Stream& s);
+  void abandonPending(Stream& s);
+  void applyOptions(std::unique_lock<std::mutex>& lk, Stream& s);
+  ShowDecision waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s);
+  void show(std::unique_lock<std::mutex>& lk, const Picture& picture);
+  void keep(const Picture& picture);
+  bool keptPictureDue() const;
+  void handOverKeptPicture(std::unique_lock<std::mutex>& lk);
+  void dropKeptPictureLocked();
   void releaseLease(const Stream* s, std::size_t consumed);
   void noteDamaged(std::uint32_t count);
 
@@ -113,10 +149,15 @@ class Port {
   bool dataArrived_ = false;
   bool leased_ = false;         // the thread reads the packet at the front of the ring unlocked
   const Stream* leasedStream_ = nullptr;
+  bool unitHeld_ = false;       // leased until its pictures are shown (decoded in place)
+  std::size_t heldBytes_ = 0;   // the held unit's bytes, consumed when it is done
   bool dropRequested_ = false;  // ResetSourceBuffer waits for the lease: drop dropBytes_ then
   std::size_t dropBytes_ = 0;
   bool callbackRunning_ = false;
   std::uint64_t callbackCalls_ = 0;
+  KeptPicture kept_;
+  bool keptWanted_ = false;  // a newly installed callback has not been handed kept_ yet
+  std::uint64_t keptDrops_ = 0;  // counts resets and closes that dropped kept_
 
   // Playback.
   Pacer pacer_;
@@ -135,8 +176,7 @@ class Port {
   VdDisplayCallback callback_ = nullptr;
   DisplaySettings display_;
   std::uint32_t volume_ = 0xFFFF;
-  bool highQuality_ = true;
-  std::uint32_t throwBFrames_ = 0;
+  DecodeOptions decodeOptions_;
   bool overlay_ = false;
   std::uint32_t colorKey_ = 0;
 

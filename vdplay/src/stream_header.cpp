@@ -39,6 +39,13 @@ std::uint32_t parseFileHeader(const std::uint8_t* h, std::size_t length, StreamF
   if (num == 0 || den == 0 || num / den > 1000 || (num / den == 1000 && num % den != 0))
     return VDPLAY_ERR_UNRECOGNISED;
   if (pixelFormat != vdstream::kPixelFormatI420) return VDPLAY_ERR_UNRECOGNISED;
+  const std::uint32_t codec = readLe32(h + vdstream::kCodecOffset);
+  const std::uint32_t framing = readLe32(h + vdstream::kFramingOffset);
+  if (codec > static_cast<std::uint32_t>(vdstream::Codec::H265)) return VDPLAY_ERR_UNRECOGNISED;
+  if (framing > static_cast<std::uint32_t>(vdstream::Framing::AnnexB))
+    return VDPLAY_ERR_UNRECOGNISED;
+  // Raw and zlib pictures need their packets.
+  if (codec == 0 && framing != 0) return VDPLAY_ERR_UNRECOGNISED;
 
   out.width = w;
   out.height = ht;
@@ -47,10 +54,14 @@ std::uint32_t parseFileHeader(const std::uint8_t* h, std::size_t length, StreamF
   out.pictureBytes = vdstream::pictureBytes(w, ht);
   const std::size_t bound = compressBound(static_cast<uLong>(out.pictureBytes));
   out.maxPayload = bound > out.pictureBytes ? bound : out.pictureBytes;
+  out.codec = static_cast<vdstream::Codec>(codec);
+  out.framing = static_cast<vdstream::Framing>(framing);
   return 0;
 }
 
 std::size_t minPoolBytes(const StreamFormat& format) {
+  if (format.codec != vdstream::Codec::None)
+    return vdstream::minCodecPoolBytes(format.width, format.height);
   return vdstream::kPacketHeaderSize + format.maxPayload;
 }
 

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "VdStreamFormat.h"
+
 namespace vdplay {
 
 struct StreamFormat {
@@ -12,7 +14,9 @@ struct StreamFormat {
   std::uint32_t fpsNum = 0;
   std::uint32_t fpsDen = 0;
   std::size_t pictureBytes = 0;  // w*h*3/2
-  std::size_t maxPayload = 0;    // largest acceptable payload (zlib's bound for one picture)
+  std::size_t maxPayload = 0;    // raw/zlib: largest acceptable payload (zlib's bound)
+  vdstream::Codec codec = vdstream::Codec::None;
+  vdstream::Framing framing = vdstream::Framing::Packets;
 };
 
 // Checks a file header and fills out. Returns 0 or the VDPLAY_ERR_* code that
@@ -23,7 +27,8 @@ std::uint32_t parseFileHeader(const std::uint8_t* header, std::size_t length, St
 // its picture? Used to skip a header repeated inside the data.
 bool looksLikeFileHeader(const std::uint8_t* bytes40);
 
-// One packet with the largest payload: the smallest usable source buffer.
+// The smallest usable source buffer: one packet with the largest payload for
+// raw/zlib streams, the compressed-stream floor for H.264 and H.265.
 std::size_t minPoolBytes(const StreamFormat& format);
 
 std::uint32_t readLe32(const std::uint8_t* p);

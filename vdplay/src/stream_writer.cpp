@@ -34,9 +34,7 @@ std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height) {
 }
 
 std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height, Codec codec) {
-  if (codec == Codec::None) return minPoolBytes(width, height);
-  const std::size_t eighth = pictureBytes(width, height) / 8;
-  return kPacketHeaderSize + (eighth > kMinCodecPoolBytes ? eighth : kMinCodecPoolBytes);
+  return codec == Codec::None ? minPoolBytes(width, height) : minCodecPoolBytes(width, height);
 }
 
 std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t height,

@@ -1,4 +1,4 @@
-#include "frame_decoder.h"
+#include "raw_decoder.h"
 
 #include <zlib.h>
 
@@ -9,34 +9,53 @@
 
 namespace vdplay {
 
-FrameDecoder::FrameDecoder() = default;
+RawDecoder::RawDecoder() = default;
 
-FrameDecoder::~FrameDecoder() {
+RawDecoder::~RawDecoder() {
   if (zReady_) inflateEnd(zs_.get());
 }
 
-bool FrameDecoder::init(const StreamFormat& format) {
+bool RawDecoder::init(const StreamFormat& format) {
+  width_ = static_cast<int>(format.width);
+  height_ = static_cast<int>(format.height);
   pictureBytes_ = format.pictureBytes;
   picture_.reset(new (std::nothrow) std::uint8_t[pictureBytes_]);
   return picture_ != nullptr;
 }
 
-const std::uint8_t* FrameDecoder::decode(const ByteRing& ring, const PacketRef& packet) {
-  const ByteRing::View in =
-      ring.view(vdstream::kPacketHeaderSize, packet.payloadSize);
-  if (packet.type == static_cast<std::uint32_t>(vdstream::Payload::Raw)) {
-    if (packet.payloadSize != pictureBytes_) return nullptr;
-    if (!in.secondLen) return in.first;
-    std::memcpy(picture_.get(), in.first, in.firstLen);
-    std::memcpy(picture_.get() + in.firstLen, in.second, in.secondLen);
-    return picture_.get();
+bool RawDecoder::send(const ByteRing::View& in, std::uint32_t type, std::uint32_t stampMs) {
+  ready_ = false;
+  const std::uint8_t* picture = nullptr;
+  if (type == static_cast<std::uint32_t>(vdstream::Payload::Raw)) {
+    if (in.firstLen + in.secondLen != pictureBytes_) return false;
+    if (!in.secondLen) {
+      picture = in.first;  // in place, no copy
+    } else {
+      std::memcpy(picture_.get(), in.first, in.firstLen);
+      std::memcpy(picture_.get() + in.firstLen, in.second, in.secondLen);
+      picture = picture_.get();
+    }
+  } else if (type == static_cast<std::uint32_t>(vdstream::Payload::Zlib)) {
+    picture = inflatePayload(in);
   }
-  if (packet.type == static_cast<std::uint32_t>(vdstream::Payload::Zlib))
-    return inflatePayload(in);
-  return nullptr;
+  if (!picture) return false;
+  next_.data = picture;
+  next_.bytes = pictureBytes_;
+  next_.width = width_;
+  next_.height = height_;
+  next_.stampMs = stampMs;
+  ready_ = true;
+  return true;
 }
 
-const std::uint8_t* FrameDecoder::inflatePayload(const ByteRing::View& in) {
+bool RawDecoder::receive(Picture& out, std::uint32_t&) {
+  if (!ready_) return false;
+  ready_ = false;
+  out = next_;
+  return true;
+}
+
+const std::uint8_t* RawDecoder::inflatePayload(const ByteRing::View& in) {
   // One inflate state for the whole stream: reset per picture, no allocations.
   if (!zReady_) {
     if (!zs_) zs_.reset(new (std::nothrow) z_stream_s());

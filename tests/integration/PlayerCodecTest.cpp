@@ -1,0 +1,131 @@
+// Real H.264 and H.265 through the player and the stand-in, with clips made
+// at test time: CIF, 720p and 1080p with B-pictures in the player's pools,
+// streams several times larger than the pool, and a snapshot compared with
+// FFmpeg's own decode of the same picture.
+#include "CodecClips.h"
+#include "IntegrationSupport.h"
+
+namespace integration {
+namespace {
+
+using sp_test::Clip;
+using sp_test::ClipSpec;
+
+constexpr std::uint32_t kPoolMode0 = 512000;
+
+class PlayerCodec : public PlayerOverDecoder {
+ protected:
+  void OpenClip(const Clip& clip, vdstream::Framing framing, std::uint32_t fps) {
+    ASSERT_EQ(player->Play_SetOpenMode(kPort, 0), SP_OK);
+    Bytes header = clip.Header(framing, fps);
+    ASSERT_EQ(player->Play_OpenStream(nullptr, kPort, header.data(),
+                                      static_cast<std::uint32_t>(header.size()), 0),
+              SP_OK);
+  }
+
+  // Feeds the data in blocks as a host reading a file would, waiting while
+  // the block would not fit into the decoder's buffer.
+  void FeedAll(const Bytes& data, std::size_t block = 32768) {
+    for (std::size_t at = 0; at < data.size();) {
+      const std::size_t n = std::min(block, data.size() - at);
+      std::uint32_t waiting = 0;
+      ASSERT_EQ(player->Play_GetBufferRemainDataSize(kPort, &waiting), SP_OK);
+      if (waiting + n > kPoolMode0) {
+        SleepMs(5);
+        continue;
+      }
+      Bytes piece(data.begin() + static_cast<std::ptrdiff_t>(at),
+                  data.begin() + static_cast<std::ptrdiff_t>(at + n));
+      ASSERT_EQ(Input(piece), SP_OK) << "at " << at;
+      at += n;
+    }
+  }
+};
+
+// PSNR of a snapshot against an I420 picture converted to RGB on our own.
+double SnapshotPsnr(const Bitmap& bmp, const Bytes& i420) {
+  double sum = 0;
+  for (int y = 0; y < bmp.height; ++y) {
+    for (int x = 0; x < bmp.width; ++x) {
+      std::uint8_t want[3];
+      ExpectedRgb(i420, bmp.width, bmp.height, x, y, want);
+      for (int ch = 0; ch < 3; ++ch) {
+        const double d = static_cast<double>(bmp.At(x, y)[ch]) - want[ch];
+        sum += d * d;
+      }
+    }
+  }
+  const double samples = 3.0 * bmp.width * bmp.height;
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * samples / sum);
+}
+
+TEST_F(PlayerCodec, H264WithBFramesAtCif720pAnd1080pShowsEveryPicture) {
+  Init(0);
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{352, 288}, {1280, 720}, {1920, 1080}};
+  for (const auto& size : sizes) {
+    ClipSpec spec;
+    spec.width = size.first;
+    spec.height = size.second;
+    spec.frames = 40;
+    spec.gop = 20;
+    spec.quality = "16";  // large pictures: the 1080p stream is several pools long
+    const Clip& clip = sp_test::MakeClip(spec);
+    ASSERT_FALSE(clip.units.empty());
+    if (size.second == 1080) {
+      EXPECT_GT(clip.TotalBytes(), 3 * kPoolMode0) << "several pools long";
+    }
+    OpenClip(clip, vdstream::Framing::Packets, 50);
+    FeedAll(clip.Packets());
+    EXPECT_TRUE(WaitFor([&] { return Shown() == clip.units.size(); }, std::chrono::seconds(10)))
+        << size.second << "p: " << Shown() << " of " << clip.units.size();
+    EXPECT_EQ(OpenStreamStats().packetsDamaged, 0u);
+    std::int32_t w = 0, h = 0;
+    EXPECT_EQ(player->Play_GetPictureSize(kPort, &w, &h), SP_OK);
+    EXPECT_EQ(w * 10000 + h, static_cast<std::int32_t>(size.first * 10000 + size.second));
+    ASSERT_EQ(player->Play_CloseStream(kPort), SP_OK);
+  }
+}
+
+TEST_F(PlayerCodec, SnapshotWhilePausedMatchesFfmpegsOwnDecode) {
+  Init(0);
+  ClipSpec spec;
+  spec.width = 1280;
+  spec.height = 720;
+  spec.frames = 40;
+  const Clip& clip = sp_test::MakeClip(spec);
+  ASSERT_FALSE(clip.units.empty());
+  OpenClip(clip, vdstream::Framing::Packets, 25);
+  FeedAll(clip.Packets());
+  ASSERT_TRUE(WaitFor([&] { return Shown() >= 12; }));
+  ASSERT_EQ(player->Play_PlayState(kPort, PLAYSTATE_PAUSE), SP_OK);
+  SleepMs(150);
+  const std::uint32_t shown = Shown();
+
+  const std::string path = TempFile("720p.bmp");
+  ASSERT_EQ(player->Play_GetPicture(kPort, path.c_str()), SP_OK);
+  Bitmap bmp;
+  ASSERT_TRUE(ReadBitmap(path, bmp));
+  ASSERT_EQ(bmp.width * 10000 + bmp.height, 1280 * 10000 + 720);
+  const double db = SnapshotPsnr(bmp, clip.reference[shown - 1]);
+  EXPECT_GE(db, 40) << "picture " << shown - 1;
+  // The neighbours differ: the snapshot really is that picture.
+  EXPECT_LT(SnapshotPsnr(bmp, clip.reference[shown - 3]), db);
+}
+
+TEST_F(PlayerCodec, H265BareStreamShowsEveryPicture) {
+  Init(0);
+  ClipSpec spec;
+  spec.codec = vdstream::Codec::H265;
+  spec.frames = 30;
+  const Clip& clip = sp_test::MakeClip(spec);
+  ASSERT_FALSE(clip.units.empty());
+  OpenClip(clip, vdstream::Framing::AnnexB, 50);
+  FeedAll(clip.AnnexB(), 4096);
+  // The last pictures come out when no data has followed for a second.
+  EXPECT_TRUE(WaitFor([&] { return Shown() == clip.units.size(); }, std::chrono::seconds(6)))
+      << Shown() << " of " << clip.units.size();
+  EXPECT_EQ(OpenStreamStats().packetsDamaged, 0u);
+}
+
+}  // namespace
+}  // namespace integration

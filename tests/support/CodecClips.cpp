@@ -1,0 +1,147 @@
+#include "CodecClips.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "TempDir.h"
+
+namespace sp_test {
+namespace {
+
+std::string EncoderArguments(const ClipSpec& s) {
+  const std::string gop = std::to_string(s.gop), bf = std::to_string(s.bFrames);
+  if (s.codec == vdstream::Codec::H265) {
+    return "-c:v libx265 -preset ultrafast -crf " + s.quality + " -x265-params log-level=none:bframes=" +
+           bf + ":keyint=" + gop + ":min-keyint=" + gop + ":scenecut=0" +
+           (s.openGop ? ":open-gop=1" : ":open-gop=0");
+  }
+  return "-c:v libx264 -preset veryfast -crf " + s.quality + " -bf " + bf + " -g " + gop +
+         " -keyint_min " + gop + " -sc_threshold 0" + (s.openGop ? " -x264-params open-gop=1" : "");
+}
+
+bool Run(const std::string& command) {
+  const int rc = std::system(command.c_str());
+  EXPECT_EQ(rc, 0) << command;
+  return rc == 0;
+}
+
+bool Demux(const std::string& path, Clip& clip) {
+  AVFormatContext* format = nullptr;
+  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return false;
+  bool ok = avformat_find_stream_info(format, nullptr) >= 0;
+  const int video = ok ? av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) : -1;
+  ok = ok && video >= 0;
+  AVPacket* packet = av_packet_alloc();
+  std::int64_t firstPts = AV_NOPTS_VALUE;
+  while (ok && av_read_frame(format, packet) >= 0) {
+    if (packet->stream_index == video) {
+      const AVRational base = format->streams[video]->time_base;
+      if (firstPts == AV_NOPTS_VALUE) firstPts = packet->pts;  // decode order starts with a key picture
+      AccessUnit unit;
+      unit.data.assign(packet->data, packet->data + packet->size);
+      unit.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+      unit.ptsMs = static_cast<std::uint32_t>(
+          av_rescale_q(packet->pts - firstPts, base, AVRational{1, 1000}));
+      clip.units.push_back(std::move(unit));
+    }
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&format);
+  return ok && !clip.units.empty();
+}
+
+bool LoadReference(const std::string& path, Clip& clip) {
+  std::ifstream in(path, std::ios::binary);
+  const std::size_t size = vdstream::pictureBytes(clip.spec.width, clip.spec.height);
+  Bytes picture(size);
+  while (in.read(reinterpret_cast<char*>(picture.data()), static_cast<std::streamsize>(size)))
+    clip.reference.push_back(picture);
+  return !clip.reference.empty();
+}
+
+}  // namespace
+
+Bytes Clip::Header(vdstream::Framing framing, std::uint32_t fps) const {
+  return vdstream::makeFileHeader(spec.width, spec.height, fps ? fps : spec.fps, 1, spec.codec,
+                                  framing);
+}
+
+Bytes Clip::Packets(std::size_t firstUnit) const {
+  const auto type =
+      spec.codec == vdstream::Codec::H265 ? vdstream::Payload::H265 : vdstream::Payload::H264;
+  Bytes out;
+  for (std::size_t i = firstUnit; i < units.size(); ++i)
+    vdstream::appendPacket(out, units[i].data.data(), units[i].data.size(), units[i].ptsMs, type);
+  return out;
+}
+
+Bytes Clip::AnnexB(std::size_t firstUnit) const {
+  Bytes out;
+  for (std::size_t i = firstUnit; i < units.size(); ++i)
+    out.insert(out.end(), units[i].data.begin(), units[i].data.end());
+  return out;
+}
+
+std::size_t Clip::TotalBytes() const {
+  std::size_t n = 0;
+  for (const AccessUnit& u : units) n += u.data.size();
+  return n;
+}
+
+const Clip& MakeClip(const ClipSpec& spec) {
+  static std::mutex mutex;
+  static std::map<std::string, Clip>* cache = new std::map<std::string, Clip>;
+  const std::string key = std::to_string(static_cast<int>(spec.codec)) + "/" +
+                          std::to_string(spec.width) + "x" + std::to_string(spec.height) + "/" +
+                          std::to_string(spec.fps) + "/" + std::to_string(spec.frames) + "/" +
+                          std::to_string(spec.bFrames) + "/" + std::to_string(spec.gop) + "/" +
+                          std::to_string(spec.openGop) + "/" + spec.quality;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = cache->find(key);
+  if (found != cache->end()) return found->second;
+
+  Clip clip;
+  clip.spec = spec;
+  TempDir dir;
+  const std::string ts = dir.File("clip.ts"), yuv = dir.File("reference.yuv");
+  const std::string source = "testsrc2=size=" + std::to_string(spec.width) + "x" +
+                             std::to_string(spec.height) + ":rate=" + std::to_string(spec.fps);
+  const bool ok =
+      Run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i " + source + " -frames:v " +
+          std::to_string(spec.frames) + " -pix_fmt yuv420p " + EncoderArguments(spec) +
+          " -f mpegts " + ts) &&
+      Run("ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i " + ts +
+          " -f rawvideo -pix_fmt yuv420p " + yuv) &&
+      Demux(ts, clip) && LoadReference(yuv, clip);
+  EXPECT_TRUE(ok) << "clip " << key;
+  if (!ok) clip = Clip{};
+  for (const AccessUnit& u : clip.units) clip.displayPtsMs.push_back(u.ptsMs);
+  std::sort(clip.displayPtsMs.begin(), clip.displayPtsMs.end());
+  return cache->emplace(key, std::move(clip)).first->second;
+}
+
+double Psnr(const std::uint8_t* a, const std::uint8_t* b, std::size_t size) {
+  double sum = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const double d = static_cast<double>(a[i]) - b[i];
+    sum += d * d;
+  }
+  if (sum == 0) return 99;
+  return 10 * std::log10(255.0 * 255.0 * static_cast<double>(size) / sum);
+}
+
+}  // namespace sp_test

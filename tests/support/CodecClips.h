@@ -1,0 +1,58 @@
+// Real H.264 / H.265 clips for the tests, made at test time: the `ffmpeg`
+// command encodes a moving test pattern into MPEG-TS, libavformat cuts it
+// into access units (Annex-B, with presentation times), and `ffmpeg` decodes
+// it again as the reference the stand-in's pictures are compared with.
+#pragma once
+
+#include <VdStreamFormat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sp_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct ClipSpec {
+  vdstream::Codec codec = vdstream::Codec::H264;
+  std::uint32_t width = 352;
+  std::uint32_t height = 288;
+  std::uint32_t fps = 25;
+  std::uint32_t frames = 50;
+  std::uint32_t bFrames = 3;  // consecutive B-pictures at most (decode order differs)
+  std::uint32_t gop = 25;     // key picture interval
+  bool openGop = false;
+  std::string quality = "23";  // the encoder's constant rate factor: lower is larger
+};
+
+struct AccessUnit {
+  Bytes data;          // Annex-B, start codes included
+  std::uint32_t ptsMs = 0;
+  bool key = false;
+};
+
+struct Clip {
+  ClipSpec spec;
+  std::vector<AccessUnit> units;      // in decode order
+  std::vector<Bytes> reference;       // I420 pictures in display order, FFmpeg's own decode
+  std::vector<std::uint32_t> displayPtsMs;  // presentation times in display order
+
+  // The file header, and the stream in the stand-in's packets or bare.
+  Bytes Header(vdstream::Framing framing = vdstream::Framing::Packets,
+               std::uint32_t fps = 0) const;
+  Bytes Packets(std::size_t firstUnit = 0) const;
+  Bytes AnnexB(std::size_t firstUnit = 0) const;
+  std::size_t TotalBytes() const;
+};
+
+// Encodes, demuxes and decodes the clip; fails the running test (and
+// returns an empty clip) when a step fails. Clips are cached per spec for
+// the life of the test program.
+const Clip& MakeClip(const ClipSpec& spec);
+
+// Peak signal-to-noise ratio of two pictures of the same size, in dB
+// (99 when they are equal).
+double Psnr(const std::uint8_t* a, const std::uint8_t* b, std::size_t size);
+
+}  // namespace sp_test

@@ -1,0 +1,240 @@
+// H.264 and H.265 through the stand-in's API, with clips made at test time:
+// display order, both input forms, start mid-GOP, damaged units, size
+// changes, B-picture skipping, reset, and pictures as FFmpeg decodes them.
+#include <map>
+
+#include "CodecClips.h"
+#include "test_support.h"
+
+using namespace vdtest;
+using sp_test::Clip;
+using sp_test::ClipSpec;
+using vdstream::Codec;
+using vdstream::Framing;
+
+namespace {
+
+// Every picture the callback of a port was given, whole.
+struct Shown {
+  std::uint32_t stamp;
+  int width, height;
+  Bytes picture;
+};
+std::mutex g_mutex;
+std::map<int, std::vector<Shown>> g_shown;
+
+void VDPLAY_CALL keepPicture(VdLong port, char* frame, VdLong size, VdLong width, VdLong height,
+                             VdLong stamp, VdLong, VdLong) {
+  std::lock_guard<std::mutex> lk(g_mutex);
+  g_shown[port].push_back(Shown{static_cast<std::uint32_t>(stamp), width, height,
+                                Bytes(frame, frame + size)});
+}
+
+std::vector<Shown> shownOn(int port) {
+  std::lock_guard<std::mutex> lk(g_mutex);
+  return g_shown[port];
+}
+
+class CodecTest : public PortTest {
+ protected:
+  void TearDown() override {
+    PortTest::TearDown();
+    std::lock_guard<std::mutex> lk(g_mutex);
+    g_shown.clear();
+  }
+
+  // Opens the clip's stream on port with the player's pool of open mode 0
+  // and starts playing it with the picture-keeping callback. fps overrides
+  // the header's frame rate (to play faster than real time).
+  void start(int port, const Clip& clip, Framing framing, std::uint32_t fps = 100) {
+    Bytes header = clip.Header(framing, fps);
+    ASSERT_TRUE(VdPlay_OpenStream(port, header.data(), 40, 512000)) << VdPlay_GetLastError(port);
+    ASSERT_TRUE(VdPlay_SetDisplayCallBack(port, keepPicture));
+    ASSERT_TRUE(VdPlay_Play(port, nullptr));
+  }
+
+  // Feeds data in pieces of up to piece bytes, waiting while the buffer is full.
+  void feedAll(int port, const Bytes& data, std::size_t piece = 65536) {
+    for (std::size_t at = 0; at < data.size();) {
+      const std::size_t n = std::min(piece, data.size() - at);
+      if (VdPlay_InputData(port, const_cast<std::uint8_t*>(data.data() + at),
+                           static_cast<VdDword>(n))) {
+        at += n;
+      } else {
+        ASSERT_EQ(VdPlay_GetLastError(port), static_cast<VdDword>(VDPLAY_ERR_BUFFER_FULL));
+        sleepMs(5);
+      }
+    }
+  }
+
+  bool waitShown(int port, std::size_t count, int ms = 5000) {
+    return waitFor([&] { return shownOn(port).size() >= count; }, std::chrono::milliseconds(ms));
+  }
+};
+
+// The reference picture a shown picture is (by its presentation time).
+const Bytes* referenceOf(const Clip& clip, std::uint32_t stamp) {
+  for (std::size_t i = 0; i < clip.displayPtsMs.size(); ++i)
+    if (clip.displayPtsMs[i] == stamp && i < clip.reference.size()) return &clip.reference[i];
+  return nullptr;
+}
+
+void expectMatchesReference(const Clip& clip, const std::vector<Shown>& shown, double minDb = 40) {
+  for (const Shown& s : shown) {
+    const Bytes* ref = referenceOf(clip, s.stamp);
+    ASSERT_NE(ref, nullptr) << "stamp " << s.stamp;
+    ASSERT_EQ(s.picture.size(), ref->size());
+    EXPECT_GE(sp_test::Psnr(s.picture.data(), ref->data(), ref->size()), minDb)
+        << "stamp " << s.stamp;
+  }
+}
+
+}  // namespace
+
+TEST_F(CodecTest, H264WithBFramesPlaysEveryPictureInDisplayOrder) {
+  const Clip& clip = sp_test::MakeClip(ClipSpec{});
+  ASSERT_FALSE(clip.units.empty());
+  start(0, clip, Framing::Packets);
+  feedAll(0, clip.Packets());
+  ASSERT_TRUE(waitShown(0, clip.units.size())) << shownOn(0).size();
+  const std::vector<Shown> shown = shownOn(0);
+  std::vector<std::uint32_t> stamps;
+  for (const Shown& s : shown) stamps.push_back(s.stamp);
+  EXPECT_EQ(stamps, clip.displayPtsMs);
+  expectMatchesReference(clip, shown, 99);  // the same decoder: identical pictures
+  EXPECT_EQ(stats(0).packetsDamaged, 0u);
+}
+
+TEST_F(CodecTest, H265AsBareAnnexBInAnyPiecesPlaysEveryPicture) {
+  ClipSpec spec;
+  spec.codec = Codec::H265;
+  spec.frames = 30;
+  spec.openGop = true;
+  spec.gop = 10;
+  const Clip& clip = sp_test::MakeClip(spec);
+  ASSERT_FALSE(clip.units.empty());
+  start(1, clip, Framing::AnnexB, 100);
+  feedAll(1, clip.AnnexB(), 777);
+  // The last pictures come out when no data has followed for a second.
+  ASSERT_TRUE(waitShown(1, clip.units.size(), 6000)) << shownOn(1).size();
+  const std::vector<Shown> shown = shownOn(1);
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_EQ(shown[i].stamp, i * 10) << "stamps follow the header's rate";
+    EXPECT_GE(sp_test::Psnr(shown[i].picture.data(), clip.reference[i].data(),
+                            clip.reference[i].size()),
+              99)
+        << "picture " << i;
+  }
+}
+
+TEST_F(CodecTest, StartMidGopShowsNothingBeforeTheFirstKeyPicture) {
+  ClipSpec spec;
+  spec.frames = 40;
+  spec.gop = 20;
+  const Clip& clip = sp_test::MakeClip(spec);
+  ASSERT_GE(clip.units.size(), 40u);
+  std::size_t nextKey = 7;
+  while (!clip.units[nextKey].key) ++nextKey;
+  start(0, clip, Framing::Packets);
+  feedAll(0, clip.Packets(7));
+  ASSERT_TRUE(waitShown(0, 1));
+  sleepMs(1300);  // until the held pictures are out
+  const std::vector<Shown> shown = shownOn(0);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.front().stamp, clip.units[nextKey].ptsMs) << "first is the key picture";
+  EXPECT_EQ(shown.size(), clip.units.size() - nextKey);
+  expectMatchesReference(clip, shown, 99);
+}
+
+TEST_F(CodecTest, DamagedUnitsAreCountedAndPlayResumesAtTheNextKeyPicture) {
+  ClipSpec spec;
+  spec.frames = 60;
+  spec.gop = 20;
+  const Clip& clip = sp_test::MakeClip(spec);
+  ASSERT_GE(clip.units.size(), 60u);
+  start(0, clip, Framing::Packets);
+  const auto type = vdstream::Payload::H264;
+  Bytes data;
+  for (std::size_t i = 0; i < clip.units.size(); ++i) {
+    Bytes unit = clip.units[i].data;
+    if (i == 5 || i == 6) {
+      for (std::size_t b = unit.size() / 3; b < unit.size(); b += 7) unit[b] ^= 0x5A;  // slice data
+    } else if (i == 12) {
+      unit.resize(unit.size() / 2);  // truncated
+    } else if (i == 13) {
+      unit.assign(unit.size(), 0xFF);  // no NAL unit at all
+    }
+    vdstream::appendPacket(data, unit.data(), unit.size(), clip.units[i].ptsMs, type);
+  }
+  feedAll(0, data);
+  ASSERT_TRUE(waitFor([&] { return stats(0).framesDecoded >= 40; }));
+  sleepMs(1300);
+  EXPECT_GT(stats(0).packetsDamaged, 0u);
+  // Everything from the next key picture on is shown and correct.
+  std::vector<Shown> after;
+  for (const Shown& s : shownOn(0))
+    if (s.stamp >= clip.units[20].ptsMs) after.push_back(s);
+  EXPECT_EQ(after.size(), 40u);
+  expectMatchesReference(clip, after, 99);
+}
+
+TEST_F(CodecTest, PictureSizeFollowsTheStream) {
+  ClipSpec small;
+  small.frames = 10;
+  small.bFrames = 0;
+  ClipSpec large = small;
+  large.width = 640;
+  large.height = 360;
+  const Clip& a = sp_test::MakeClip(small);
+  const Clip& b = sp_test::MakeClip(large);
+  start(0, a, Framing::AnnexB);
+  VdLong w = 0, h = 0;
+  ASSERT_TRUE(VdPlay_GetPictureSize(0, &w, &h));
+  EXPECT_EQ(w * 10000 + h, 352 * 10000 + 288) << "the header's size until a picture is decoded";
+  Bytes both = a.AnnexB();
+  const Bytes second = b.AnnexB();
+  both.insert(both.end(), second.begin(), second.end());
+  feedAll(0, both);
+  ASSERT_TRUE(waitShown(0, 20, 6000)) << shownOn(0).size();
+  const std::vector<Shown> shown = shownOn(0);
+  EXPECT_EQ(shown[9].width * 10000 + shown[9].height, 352 * 10000 + 288);
+  EXPECT_EQ(shown[10].width * 10000 + shown[10].height, 640 * 10000 + 360);
+  EXPECT_GE(sp_test::Psnr(shown[15].picture.data(), b.reference[5].data(), b.reference[5].size()),
+            99);
+  ASSERT_TRUE(VdPlay_GetPictureSize(0, &w, &h));
+  EXPECT_EQ(w * 10000 + h, 640 * 10000 + 360);
+  VdRect whole{0, 0, 640, 360};
+  EXPECT_TRUE(VdPlay_SetDisplayRegion(0, 0, &whole, nullptr, 1)) << "regions follow the size";
+}
+
+TEST_F(CodecTest, ThrowingBFramesAndLowQualityDecodeLess) {
+  const Clip& clip = sp_test::MakeClip(ClipSpec{});  // three B-pictures to one P-picture
+  ASSERT_TRUE(VdPlay_ThrowBFrameNum(0, 2));
+  ASSERT_TRUE(VdPlay_SetPicQuality(0, 0));
+  start(0, clip, Framing::Packets);
+  feedAll(0, clip.Packets());
+  sleepMs(1500);
+  const std::vector<Shown> shown = shownOn(0);
+  EXPECT_GT(shown.size(), 5u);
+  EXPECT_LT(shown.size(), clip.units.size() * 2 / 3) << "B-pictures skipped";
+  VdPlay_ThrowBFrameNum(0, 0);
+  VdPlay_SetPicQuality(0, 1);
+}
+
+TEST_F(CodecTest, ResetFlushesTheDecoder) {
+  const Clip& clip = sp_test::MakeClip(ClipSpec{});
+  start(0, clip, Framing::Packets);
+  ASSERT_TRUE(VdPlay_Pause(0, 1));
+  feedAll(0, clip.Packets());
+  sleepMs(100);
+  ASSERT_TRUE(VdPlay_ResetSourceBuffer(0));
+  EXPECT_EQ(VdPlay_GetSourceBufferRemain(0), 0u);
+  // A stream fed after the reset starts clean: its pictures, nothing older.
+  feedAll(0, clip.Packets());
+  ASSERT_TRUE(VdPlay_Pause(0, 0));
+  ASSERT_TRUE(waitShown(0, clip.units.size()));
+  const std::vector<Shown> shown = shownOn(0);
+  EXPECT_EQ(shown.size(), clip.units.size());
+  EXPECT_EQ(shown.front().stamp, 0u);
+  expectMatchesReference(clip, shown, 99);
+}

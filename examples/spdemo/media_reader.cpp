@@ -167,6 +167,7 @@ void MediaReader::fillTimes(AccessUnit& unit, std::int64_t pts, std::int64_t dts
 bool MediaReader::read(AccessUnit& unit) {
   if (!demuxer_ || !demuxer_->packet) return false;
   Demuxer& d = *demuxer_;
+  int rejectedInARow = 0;  // a filter that only fails ends the file
   for (;;) {
     const int result = av_bsf_receive_packet(d.filter, d.packet);
     if (result == 0) {
@@ -177,16 +178,21 @@ bool MediaReader::read(AccessUnit& unit) {
       ++units_;
       return true;
     }
+    if (result == AVERROR_EOF || rejectedInARow > 100) break;
     if (result != AVERROR(EAGAIN)) {
-      if (result != AVERROR_EOF && error_.empty()) {
-        error_ = "cannot convert a picture to Annex-B form (" + avErrorText(result) + ")";
-      }
-      break;
+      ++rejectedInARow;
+      // A unit the conversion rejects is skipped; the file counts as damaged.
+      damaged_ = true;
+      if (conversionError_.empty()) conversionError_ = avErrorText(result);
+      continue;
     }
     if (inputEnded_ || !pushNextPacket()) break;
   }
   if (error_.empty()) {
-    if (damaged_) {
+    if (!conversionError_.empty()) {
+      error_ = "the file is damaged: a picture could not be put into Annex-B form (" +
+               conversionError_ + ")";
+    } else if (damaged_) {
       error_ = "the file is damaged: video data was cut short";
     } else if (expectedUnits_ > 0 && static_cast<std::int64_t>(units_) < expectedUnits_) {
       error_ = "the file ends early: " + std::to_string(units_) + " of " +

@@ -63,6 +63,7 @@ class MediaReader {
   std::int64_t expectedUnits_ = 0;  // 0 when the container does not say
   bool inputEnded_ = false;
   bool damaged_ = false;
+  std::string conversionError_;  // the first unit the Annex-B conversion rejected
 };
 
 }  // namespace spdemo

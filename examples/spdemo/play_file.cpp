@@ -29,9 +29,11 @@ constexpr double kReadAheadSeconds = 1;
 // No frame for this long (or three frame intervals, if longer) while data
 // waits: playback has stalled.
 constexpr double kStallSeconds = 3;
-// Once the buffer is empty, the frames still in the decoder are shown; the
-// run ends when none came for three frame intervals (at least this long).
-constexpr double kLastFrameGapSeconds = 0.3;
+// Once the buffer is empty, the pictures still in the decoder are shown: the
+// run ends when every packet sent has been shown, or when no frame came for
+// three frame intervals, and at least this long (a decoder that holds
+// pictures back for reordering gives them out after a second without data).
+constexpr double kLastFrameGapSeconds = 1.5;
 // Longest sleep: an interruption is noticed this quickly, and a window's
 // messages are handled every few frames.
 constexpr auto kLongestSleep = std::chrono::milliseconds(200);
@@ -177,7 +179,8 @@ Ending FilePlayback::run() {
         drained_ = true;
         watch_.expect(false, {}, now);  // the count of quiet time starts again
       }
-      if (drained_ && (!counts || watch_.quietFor(now) > lastFrameGap) && snapshotTaken_) {
+      const bool allShown = !counts || counts->framesShown >= feeder_.sent();
+      if (drained_ && snapshotTaken_ && (allShown || watch_.quietFor(now) > lastFrameGap)) {
         return Ending::EndOfData;
       }
       if (watch_.stalled(now, lastWaiting_, !feeder_.finished())) return Ending::Stalled;

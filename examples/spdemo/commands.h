@@ -9,7 +9,7 @@ namespace spdemo {
 int runTour(const Options& options);
 // play FILE: a stream file or a .y4m file.
 int runPlay(const Options& options);
-// pack IN.y4m OUT: converts a .y4m file into a stream file.
+// pack IN OUT: writes what play takes as a stream file.
 int runPack(const Options& options);
 
 // Prints where a snapshot went (or that none was written).

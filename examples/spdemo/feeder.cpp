@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "interrupt.h"
+
 namespace spdemo {
 
 Feeder::Feeder(ISinglePlayer& player, std::int32_t port, PacketSource& source,
@@ -11,11 +13,30 @@ Feeder::Feeder(ISinglePlayer& player, std::int32_t port, PacketSource& source,
       port_(port),
       source_(source),
       poolBytes_(poolBytes),
-      framesPerSecond_(source.info().framesPerSecond()) {}
+      pollInterval_(seconds(std::clamp(1 / source.info().framesPerSecond(), 0.001, 1.0))) {}
 
 void Feeder::start(Clock::time_point now, double leadSeconds) {
-  start_ = now;
+  anchor_ = now;
+  streamAtAnchor_ = 0;
+  rate_ = 1;
   leadSeconds_ = leadSeconds;
+}
+
+void Feeder::setRate(double rate, Clock::time_point now) {
+  streamAtAnchor_ = streamSecondsAt(now);
+  anchor_ = now;
+  rate_ = std::max(0.0, rate);
+}
+
+double Feeder::streamSecondsAt(Clock::time_point now) const {
+  return streamAtAnchor_ + rate_ * std::chrono::duration<double>(now - anchor_).count();
+}
+
+bool Feeder::isDue(Clock::time_point now) const {
+  // A stopped clock still lets the packets within the lead through, as a
+  // paused player has read ahead.
+  if (leadSeconds_ < 0) return rate_ > 0;
+  return streamSecondsAt(now) >= pendingDue_ - leadSeconds_;
 }
 
 bool Feeder::havePending() {
@@ -26,15 +47,23 @@ bool Feeder::havePending() {
     pending_.clear();
     return false;
   }
+  pendingDue_ = source_.dueSeconds();
   return true;
 }
 
 bool Feeder::finished() { return !havePending(); }
 
-std::uint32_t Feeder::bytesWaiting() {
-  std::uint32_t waiting = 0;
-  if (player_.Play_GetBufferRemainDataSize(port_, &waiting) != SP_OK) return 0;
-  return waiting;
+std::uint32_t Feeder::bytesWaiting(Clock::time_point now) {
+  if (!polled_ || now - lastPoll_ >= pollInterval_) {
+    std::uint32_t waiting = 0;
+    if (player_.Play_GetBufferRemainDataSize(port_, &waiting) != SP_OK) waiting = 0;
+    polled_ = true;
+    lastPoll_ = now;
+    waitingAtPoll_ = waiting;
+    sentSincePoll_ = 0;
+  }
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(waitingAtPoll_ + sentSincePoll_, UINT32_MAX));
 }
 
 bool Feeder::sendPending(std::int32_t& result) {
@@ -42,6 +71,7 @@ bool Feeder::sendPending(std::int32_t& result) {
                                   static_cast<std::uint32_t>(pending_.size()), 0);
   if (result == SP_OK) {
     ++sent_;
+    sentSincePoll_ += pending_.size();
   } else {
     // 12 while stepping means "not now": the packet waits for the next
     // single-frame request. Any other failure, or 12 for a buffer that
@@ -53,32 +83,38 @@ bool Feeder::sendPending(std::int32_t& result) {
     lastFailure_ = result;
   }
   pending_.clear();
-  ++index_;
   return true;
 }
 
 void Feeder::feedDue(Clock::time_point now) {
-  std::int64_t room = -1;  // free buffer bytes, read once per call when needed
-  while (havePending()) {
-    if (leadSeconds_ >= 0) {
-      const double dueAt = static_cast<double>(index_) / framesPerSecond_ - leadSeconds_;
-      const double elapsed = std::chrono::duration<double>(now - start_).count();
-      if (elapsed < dueAt) return;
-    }
-    const auto size = static_cast<std::int64_t>(pending_.size());
+  blocked_ = false;
+  while (havePending() && isDue(now)) {
+    const std::uint64_t size = pending_.size();
     // A packet larger than the whole buffer is sent anyway: the player
     // then reports what the decoder says about it.
-    if (size <= poolBytes_) {
-      if (room < 0) room = static_cast<std::int64_t>(poolBytes_) - bytesWaiting();
-      if (size > room) return;
-      room -= size;
+    if (size <= poolBytes_ && size + bytesWaiting(now) > poolBytes_) {
+      blocked_ = true;  // until the next question about the buffer
+      retryAt_ = lastPoll_ + pollInterval_;
+      return;
     }
     std::int32_t result = 0;
-    if (!sendPending(result)) return;
+    if (!sendPending(result)) {
+      blocked_ = true;  // held back while stepping; tried again a frame later
+      retryAt_ = now + pollInterval_;
+      return;
+    }
   }
 }
 
-bool Feeder::drained() { return finished() && bytesWaiting() == 0; }
+Feeder::Clock::time_point Feeder::nextWake() const {
+  if (pending_.empty() || rate_ <= 0) return Clock::time_point::max();
+  if (blocked_) return retryAt_;
+  if (leadSeconds_ < 0) return anchor_;
+  const double wait = (pendingDue_ - leadSeconds_ - streamAtAnchor_) / rate_;
+  return anchor_ + seconds(std::max(0.0, wait));
+}
+
+bool Feeder::drained(Clock::time_point now) { return finished() && bytesWaiting(now) == 0; }
 
 std::int32_t Feeder::offerNext() {
   if (!havePending()) return -1;
@@ -93,14 +129,17 @@ Feeder::Clock::duration seconds(double value) {
 
 bool feedUntil(Feeder& feeder, os::VideoWindow* window, Feeder::Clock::time_point deadline,
                const std::function<bool()>& stop) {
-  constexpr auto kTick = std::chrono::milliseconds(20);
+  // The window's messages want handling every few frames; an end condition
+  // and an interruption are looked at a few times a second.
+  const auto longestSleep = window ? std::chrono::milliseconds(20) : std::chrono::milliseconds(100);
   for (;;) {
     const auto now = Feeder::Clock::now();
     if (now >= deadline) return true;
+    if (interrupted()) return false;
     feeder.feedDue(now);
     if (window && !window->pump()) return false;
     if (stop && stop()) return true;
-    std::this_thread::sleep_until(std::min(now + kTick, deadline));
+    std::this_thread::sleep_until(std::min({feeder.nextWake(), now + longestSleep, deadline}));
   }
 }
 

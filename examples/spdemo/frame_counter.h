@@ -1,7 +1,8 @@
-// Frames the decoder has shown, read through the stand-in decoder's optional
-// statistics function VdPlayX_GetStats. The function is looked up by name at
-// run time, so the demo works as well with a decoder library that lacks it;
-// the counts are then unknown.
+// What the decoder did: frames shown and damaged packets, read through the
+// stand-in decoder's optional statistics function VdPlayX_GetStats, and the
+// decoder's newest error code (VdPlay_GetLastError). The functions are looked
+// up by name at run time, so the demo works as well with a decoder library
+// that lacks them; the values are then unknown.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@ namespace spdemo {
 struct DecoderCounts {
   std::uint64_t framesShown = 0;
   std::uint64_t packetsDamaged = 0;
+  std::uint32_t lastError = 0;  // 0: none
 };
 
 class FrameCounter {
@@ -22,15 +24,19 @@ class FrameCounter {
   FrameCounter();
   bool available() const { return getStats_ != nullptr; }
   // The counts summed over every decoder port with an open stream (the
-  // player does not say which decoder port a host port uses), or nothing
-  // without the statistics function.
+  // player does not say which decoder port a host port uses; the demo opens
+  // one), or nothing without the statistics function.
   std::optional<DecoderCounts> read() const;
 
  private:
   os::AnyFunction getStats_ = nullptr;
+  os::AnyFunction getLastError_ = nullptr;
 };
 
 // "n/a" for an unknown count, the number otherwise.
 std::string countText(const std::optional<std::uint64_t>& count);
+
+// "decoder error 4 (a payload did not decode)" for a code of the stand-in.
+std::string decoderErrorText(std::uint32_t code);
 
 }  // namespace spdemo

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "commands.h"
+#include "interrupt.h"
 #include "options.h"
 
 namespace spdemo {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  spdemo::catchInterrupts();
   switch (options.command) {
     case spdemo::Command::Help:
       std::printf("%s", spdemo::usageText());

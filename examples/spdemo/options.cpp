@@ -33,13 +33,18 @@ const char* usageText() {
          "      walks the play states and saves a snapshot (default ./spdemo-snapshot.bmp)\n"
          "  spdemo play FILE [--port N] [--state CODE] [--snapshot PATH] [--duration S]\n"
          "                   [--window] [--config-trace DIR]\n"
-         "      plays a stream file or a 4:2:0 .y4m file; CODE 1 play, 2 pause,\n"
-         "      3-5 fast, 6-8 slow, 9 single frame\n"
-         "  spdemo pack IN.y4m OUT [--raw]\n"
-         "      writes a stream file (zlib-compressed pictures, or raw with --raw)\n"
+         "      plays a stream file, a 4:2:0 .y4m file or (native build) a video file\n"
+         "      with H.264 or H.265 video (mp4, mkv, MPEG-TS, .h264, .265) at its real\n"
+         "      rate; CODE 1 play, 2 pause, 3-5 fast, 6-8 slow, 9 single frame. Ends at\n"
+         "      the end of the data, after S seconds, or when no frame comes for 3 s\n"
+         "      while data waits; exit status 1 for any fault of the data\n"
+         "  spdemo pack IN OUT [--raw]\n"
+         "      writes IN (as play takes it) as a stream file; .y4m pictures are\n"
+         "      zlib-compressed, or raw with --raw\n"
          "\n"
          "  --config-trace DIR  writes the player's configuration file (at the system\n"
-         "                      drive's q38/cfg/Q38.cfg) so that its logs go to DIR\n"
+         "                      drive's q38/cfg/Q38.cfg) so that its logs go to DIR;\n"
+         "                      what was there is put back at exit\n"
          "  --window            Windows only: shows the video in a window\n";
 }
 
@@ -105,7 +110,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     return true;
   }
   if (command == "play" || command == "pack") {
-    error = command == "play" ? "play takes one FILE" : "pack takes IN.y4m and OUT";
+    error = command == "play" ? "play takes one FILE" : "pack takes IN and OUT";
   } else {
     error = "unknown command " + command;
   }

@@ -2,10 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
-#include <thread>
 
 #include "os.h"
 
@@ -32,29 +29,6 @@ std::string configuredTraceDir(const std::string& configPath) {
     }
   }
   return {};
-}
-
-std::string withSlash(std::string dir) {
-  for (char& c : dir) {
-    if (c == '\\') c = '/';
-  }
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir;
-}
-
-bool writeConfig(const std::string& configPath, const std::string& traceDir) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::create_directories(fs::path(configPath).parent_path(), error);
-  if (fs::exists(configPath, error)) {
-    const std::string backup = configPath + ".bak";
-    fs::rename(configPath, backup, error);
-    if (!error) std::printf("kept the previous configuration file as %s\n", backup.c_str());
-  }
-  std::ofstream out(configPath, std::ios::binary | std::ios::trunc);
-  out << "[GLOBAL]\r\n[TRACE_PATH][" << withSlash(traceDir) << "]\r\n[DEBUG_LEVEL][1]\r\n";
-  out.close();
-  return static_cast<bool>(out);
 }
 
 }  // namespace
@@ -99,13 +73,15 @@ Session::~Session() { finish(); }
 bool Session::start(const std::string& configTraceDir) {
   configPath_ = os::systemDriveRoot() + kConfigBelowRoot;
   if (!configTraceDir.empty()) {
-    if (!writeConfig(configPath_, configTraceDir)) {
-      std::fprintf(stderr, "spdemo: cannot write %s\n", configPath_.c_str());
+    std::string error;
+    if (!config_.write(configPath_, configTraceDir, error)) {
+      std::fprintf(stderr, "spdemo: %s\n", error.c_str());
       return false;
     }
-    std::printf("wrote %s: logs to %s, debug level 1\n", configPath_.c_str(),
-                withSlash(configTraceDir).c_str());
+    std::printf("wrote %s for this run (put back at exit): logs to %s, debug level 1\n",
+                configPath_.c_str(), withSlash(configTraceDir).c_str());
   }
+  logLocation_ = describeLogLocation(configPath_);
   player_ = CreateSinglePlayerDll();
   if (!player_) {
     std::fprintf(stderr, "spdemo: CreateSinglePlayerDll returned null\n");
@@ -118,13 +94,13 @@ bool Session::start(const std::string& configTraceDir) {
   return true;
 }
 
-std::string Session::logLocation() const {
-  const std::string configured = configuredTraceDir(configPath_);
+std::string Session::describeLogLocation(const std::string& configPath) {
+  const std::string configured = configuredTraceDir(configPath);
   if (!configured.empty()) {
     return withSlash(configured) + " (Vd_Player_Runtime.log, Vd_Player_Error.log; set in " +
-           configPath_ + ")";
+           configPath + ")";
   }
-  std::string text = std::string(kFallbackLogDir) + " (no " + configPath_ + ")";
+  std::string text = std::string(kFallbackLogDir) + " (no " + configPath + ")";
 #if !defined(_WIN32)
   text += "; that is no folder here, so the player's logs are dropped"
           " (pass --config-trace DIR to keep them)";
@@ -166,16 +142,20 @@ std::int32_t Session::snapshot(const std::string& path) {
 }
 
 void Session::finish() {
-  if (!player_) return;
-  if (streamOpen_) {
-    report("Play_CloseStream(port " + std::to_string(port_) + ")",
-           player_->Play_CloseStream(port_));
-    streamOpen_ = false;
+  if (player_) {
+    if (streamOpen_) {
+      report("Play_CloseStream(port " + std::to_string(port_) + ")",
+             player_->Play_CloseStream(port_));
+      streamOpen_ = false;
+    }
+    report("Play_Exit()", player_->Play_Exit());
+    ReleaseSinglePlayerDll(player_);
+    std::printf("  %-52s -> done\n", "ReleaseSinglePlayerDll(player)");
+    player_ = nullptr;
   }
-  report("Play_Exit()", player_->Play_Exit());
-  ReleaseSinglePlayerDll(player_);
-  std::printf("  %-52s -> done\n", "ReleaseSinglePlayerDll(player)");
-  player_ = nullptr;
+  if (config_.active() && config_.restore()) {
+    std::printf("put %s back as it was\n", configPath_.c_str());
+  }
 }
 
 }  // namespace spdemo

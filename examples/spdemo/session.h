@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "config_guard.h"
+
 namespace spdemo {
 
 // Buffer the player asks the decoder for: live streams (open mode 0) and
@@ -29,8 +31,9 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Writes the configuration file when configTraceDir is not empty, then
-  // creates the player and initialises it. False when either fails.
+  // Writes the configuration file when configTraceDir is not empty (what
+  // was there comes back in finish(), also on early exits), then creates the
+  // player and initialises it. False when either fails.
   bool start(const std::string& configTraceDir);
 
   // Gives the port its decoder port in the open mode (0 live, 1 file) and
@@ -44,20 +47,26 @@ class Session {
   // came within the player's wait.
   std::int32_t snapshot(const std::string& path);
 
-  // Closes the stream (if open), calls Play_Exit and releases the player.
+  // Closes the stream (if open), calls Play_Exit, releases the player and
+  // puts the configuration file back.
   void finish();
 
   ISinglePlayer& player() { return *player_; }
   std::int32_t port() const { return port_; }
 
-  // Where the player's logs go, as far as the configuration file tells.
-  std::string logLocation() const;
+  // Where the player's logs go, as far as the configuration file told when
+  // the player started.
+  const std::string& logLocation() const { return logLocation_; }
 
  private:
+  static std::string describeLogLocation(const std::string& configPath);
+
   ISinglePlayer* player_ = nullptr;
   std::int32_t port_ = 0;
   bool streamOpen_ = false;
   std::string configPath_;
+  std::string logLocation_;
+  ConfigGuard config_;
 };
 
 // Prints "call -> result (meaning)" and returns the result; a note, when

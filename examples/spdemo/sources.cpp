@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "y4m_reader.h"
+#if defined(SPDEMO_READS_VIDEO_FILES)
+#include "media_source.h"
+#endif
 
 namespace spdemo {
 namespace {
@@ -23,10 +27,12 @@ class PatternSource : public PacketSource {
       : frames_(frames), picture_(vdstream::pictureBytes(width, height)) {
     info_ = {width, height, fps, 1};
     header_ = vdstream::makeFileHeader(width, height, fps, 1);
+    contents_ = "zlib pictures";
   }
 
   bool next(std::vector<std::uint8_t>& block) override {
     if (index_ >= frames_) return false;
+    due_ = static_cast<double>(index_) / info_.framesPerSecond();
     vdstream::fillTestPicture(picture_.data(), info_.width, info_.height, index_);
     block = vdstream::makePacket(picture_.data(), picture_.size(),
                                  frameStampMs(index_, info_.rateNum, info_.rateDen),
@@ -43,10 +49,12 @@ class PatternSource : public PacketSource {
 
 class Y4mSource : public PacketSource {
  public:
-  explicit Y4mSource(std::unique_ptr<Y4mReader> reader) : reader_(std::move(reader)) {
+  Y4mSource(std::unique_ptr<Y4mReader> reader, vdstream::Payload payload)
+      : reader_(std::move(reader)), payload_(payload) {
     info_ = {reader_->width(), reader_->height(), reader_->rateNumerator(),
              reader_->rateDenominator()};
     header_ = vdstream::makeFileHeader(info_.width, info_.height, info_.rateNum, info_.rateDen);
+    contents_ = payload == vdstream::Payload::Raw ? "raw pictures" : "zlib pictures";
   }
 
   bool next(std::vector<std::uint8_t>& block) override {
@@ -54,14 +62,15 @@ class Y4mSource : public PacketSource {
       error_ = reader_->error();
       return false;
     }
+    due_ = static_cast<double>(index_) / info_.framesPerSecond();
     block = vdstream::makePacket(picture_.data(), picture_.size(),
-                                 frameStampMs(index_++, info_.rateNum, info_.rateDen),
-                                 vdstream::Payload::Zlib);
+                                 frameStampMs(index_++, info_.rateNum, info_.rateDen), payload_);
     return !block.empty();
   }
 
  private:
   std::unique_ptr<Y4mReader> reader_;
+  vdstream::Payload payload_;
   std::vector<std::uint8_t> picture_;
   std::uint64_t index_ = 0;
 };
@@ -88,6 +97,8 @@ class StreamFileSource : public PacketSource {
     info_ = {get32(&header_[8]), get32(&header_[12]), get32(&header_[16]),
              get32(&header_[20])};
     if (info_.rateNum == 0 || info_.rateDen == 0) info_.rateNum = info_.rateDen = 1;
+    contents_ = contentsName(get32(&header_[vdstream::kCodecOffset]),
+                             get32(&header_[vdstream::kFramingOffset]));
     return true;
   }
 
@@ -95,6 +106,7 @@ class StreamFileSource : public PacketSource {
     fill(vdstream::kPacketHeaderSize);
     if (buffered() == 0) return false;
     std::size_t take = 0;
+    due_ = static_cast<double>(packets_) / info_.framesPerSecond();
     if (startsWithPacket(start_)) {
       const std::uint32_t payload = get32(&buffer_[start_ + 4]);
       // A size no picture needs marks a damaged packet; its payload is not
@@ -103,7 +115,14 @@ class StreamFileSource : public PacketSource {
                                    ? vdstream::kPacketHeaderSize + payload
                                    : vdstream::kPacketHeaderSize;
       fill(size);
-      take = std::min(size, buffered());
+      if (buffered() < size) {
+        // The decoder would wait for the rest for ever.
+        error_ = "the file ends inside a packet (" + std::to_string(buffered()) + " of " +
+                 std::to_string(size) + " bytes)";
+        return false;
+      }
+      take = size;
+      ++packets_;
     } else {
       take = bytesUpToNextPacket();
     }
@@ -115,6 +134,20 @@ class StreamFileSource : public PacketSource {
 
  private:
   static constexpr std::size_t kLargestPayload = 64u * 1024 * 1024;
+
+  static std::string contentsName(std::uint32_t codec, std::uint32_t framing) {
+    std::string name;
+    switch (static_cast<vdstream::Codec>(codec)) {
+      case vdstream::Codec::None: name = "raw or zlib pictures"; break;
+      case vdstream::Codec::H264: name = "H.264"; break;
+      case vdstream::Codec::H265: name = "H.265"; break;
+      default: name = "codec " + std::to_string(codec); break;
+    }
+    if (static_cast<vdstream::Framing>(framing) == vdstream::Framing::AnnexB) {
+      name += ", bare Annex-B stream";
+    }
+    return name;
+  }
   static constexpr std::size_t kChunk = 64 * 1024;
 
   std::size_t buffered() const { return buffer_.size() - start_; }
@@ -154,6 +187,7 @@ class StreamFileSource : public PacketSource {
   std::vector<std::uint8_t> buffer_;
   std::size_t start_ = 0;
   bool atEnd_ = false;
+  std::uint64_t packets_ = 0;
 };
 
 }  // namespace
@@ -167,7 +201,8 @@ std::unique_ptr<PacketSource> makePatternSource(std::uint32_t width, std::uint32
   return std::make_unique<PatternSource>(width, height, fps, frames);
 }
 
-std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error) {
+std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error,
+                                             vdstream::Payload pictures) {
   char magic[9] = {};
   std::FILE* probe = std::fopen(path.c_str(), "rb");
   if (!probe) {
@@ -191,10 +226,23 @@ std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::strin
       error = path + ": " + reader->error();
       return nullptr;
     }
-    return std::make_unique<Y4mSource>(std::move(reader));
+    return std::make_unique<Y4mSource>(std::move(reader), pictures);
   }
-  error = path + " is neither a stream file nor a YUV4MPEG2 file";
+#if defined(SPDEMO_READS_VIDEO_FILES)
+  return openMediaSource(path, error);
+#else
+  error = path + " is neither a stream file nor a YUV4MPEG2 file (this build reads no other"
+                 " video files)";
   return nullptr;
+#endif
+}
+
+bool readsVideoFiles() {
+#if defined(SPDEMO_READS_VIDEO_FILES)
+  return true;
+#else
+  return false;
+#endif
 }
 
 }  // namespace spdemo

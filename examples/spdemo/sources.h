@@ -1,12 +1,16 @@
 // Where the demo's stream comes from: a generated test pattern, a stream file
-// in the decoder's format, or a .y4m file turned into packets on the fly.
-// Every source gives the 40-byte file header and then one block per packet.
+// in the decoder's format, a .y4m file turned into packets on the fly, or
+// (natively) an H.264 or H.265 video file read with libavformat. Every source
+// gives the 40-byte file header and then one block per packet, each with the
+// time on the stream's clock at which it is due.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <VdStreamFormat.h>
 
 namespace spdemo {
 
@@ -26,21 +30,33 @@ class PacketSource {
   // The next block to feed: one packet, or in a damaged file the bytes up to
   // the next packet. False at the end (error() tells whether it was a failure).
   virtual bool next(std::vector<std::uint8_t>& block) = 0;
+  // Seconds from the stream's start at which the last block is due.
+  double dueSeconds() const { return due_; }
   const std::string& error() const { return error_; }
+  // What the blocks carry, for messages: "zlib pictures", "H.264", ...
+  const std::string& contents() const { return contents_; }
 
  protected:
   std::vector<std::uint8_t> header_;
   StreamInfo info_;
   std::string error_;
+  std::string contents_;
+  double due_ = 0;
 };
 
 // frames pictures of the moving colour-bar pattern, zlib-compressed.
 std::unique_ptr<PacketSource> makePatternSource(std::uint32_t width, std::uint32_t height,
                                                 std::uint32_t fps, std::uint32_t frames);
 
-// A stream file (it starts with "VDPS") or a YUV4MPEG2 file; null with error
-// set when the file is neither or cannot be read.
-std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error);
+// A stream file (it starts with "VDPS"), a YUV4MPEG2 file (its pictures
+// become packets of the given payload type) or, in the native build, a video
+// file whose video is H.264 or H.265; null with error set when the file is
+// none of these or cannot be read.
+std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error,
+                                             vdstream::Payload pictures = vdstream::Payload::Zlib);
+
+// True when this build reads video files with libavformat.
+bool readsVideoFiles();
 
 // Time stamp in milliseconds of frame index at the given rate.
 std::uint32_t frameStampMs(std::uint64_t index, std::uint32_t rateNum, std::uint32_t rateDen);

@@ -139,7 +139,7 @@ int runTour(const Options& options) {
   const double drainLimit =
       static_cast<double>(frames - std::min<std::uint64_t>(frames, feeder.sent())) / kFps + 2;
   open = open && feedUntil(feeder, view, Feeder::Clock::now() + spdemo::seconds(drainLimit),
-                           [&] { return feeder.drained(); });
+                           [&] { return feeder.drained(Feeder::Clock::now()); });
   printPhase(std::chrono::duration<double>(Feeder::Clock::now() - endStart).count(), counter,
              shownBeforeEnd, feeder, sentBeforeEnd);
 

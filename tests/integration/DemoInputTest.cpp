@@ -107,4 +107,47 @@ TEST(DemoSources, StreamFileComesBackPacketByPacketWithJunkApart) {
   EXPECT_EQ(spdemo::openFileSource(dir.File("other.bin"), error), nullptr);
 }
 
+TEST(DemoSources, CutStreamFileEndsWithAnErrorAndHeaderOnlyWithNothing) {
+  const std::uint32_t w = 16, h = 8;
+  Bytes picture(vdstream::pictureBytes(w, h));
+  const Bytes header = vdstream::makeFileHeader(w, h, 25, 1);
+  Bytes file = header;
+  vdstream::appendPacket(file, picture.data(), picture.size(), 0, vdstream::Payload::Raw);
+  vdstream::appendPacket(file, picture.data(), picture.size(), 40, vdstream::Payload::Raw);
+  file.resize(file.size() - 1);
+
+  sp_test::TempDir dir;
+  sp_test::WriteFile(dir.File("cut.vdps"), std::string(file.begin(), file.end()));
+  sp_test::WriteFile(dir.File("header.vdps"), std::string(header.begin(), header.end()));
+  std::string error;
+  auto cut = spdemo::openFileSource(dir.File("cut.vdps"), error);
+  ASSERT_NE(cut, nullptr) << error;
+  Bytes block;
+  ASSERT_TRUE(cut->next(block));
+  EXPECT_DOUBLE_EQ(cut->dueSeconds(), 0);
+  EXPECT_FALSE(cut->next(block)) << "the cut packet is not handed on: the decoder would wait";
+  EXPECT_NE(cut->error().find("ends inside a packet"), std::string::npos) << cut->error();
+
+  auto empty = spdemo::openFileSource(dir.File("header.vdps"), error);
+  ASSERT_NE(empty, nullptr) << error;
+  EXPECT_FALSE(empty->next(block));
+  EXPECT_EQ(empty->error(), "");
+}
+
+TEST(DemoSources, Y4mPacketsAreDueAtTheirFrameTimes) {
+  sp_test::TempDir dir;
+  sp_test::WriteFile(dir.File("in.y4m"), Y4m("YUV4MPEG2 W8 H4 F50:1", 3, 48));
+  std::string error;
+  auto source = spdemo::openFileSource(dir.File("in.y4m"), error, vdstream::Payload::Raw);
+  ASSERT_NE(source, nullptr) << error;
+  Bytes block;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(source->next(block));
+    EXPECT_DOUBLE_EQ(source->dueSeconds(), i * 0.02);
+    ASSERT_EQ(block.size(), vdstream::kPacketHeaderSize + 48);
+    EXPECT_EQ(block[8], i * 20) << "time stamp in ms";
+    EXPECT_EQ(block[12], static_cast<std::uint8_t>(vdstream::Payload::Raw));
+  }
+}
+
 }  // namespace

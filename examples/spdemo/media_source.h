@@ -1,0 +1,17 @@
+// A video file read with libavformat, turned into the stand-in decoder's
+// stream: a header naming the codec, then one packet per access unit,
+// stamped with its presentation time and due at its decoding time.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sources.h"
+
+namespace spdemo {
+
+// Null with error set when the file cannot be read or has no H.264 or H.265
+// video.
+std::unique_ptr<PacketSource> openMediaSource(const std::string& path, std::string& error);
+
+}  // namespace spdemo

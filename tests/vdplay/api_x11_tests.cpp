@@ -88,7 +88,7 @@ std::uint8_t channel(unsigned long pixel, unsigned long mask) {
 // connections meanwhile; so the tests keep one connection for all of them
 // and wait out a reset left over from an earlier program.
 Display* openTestDisplay() {
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  for (int attempt = 0; attempt < 40; ++attempt) {
     if (Display* display = XOpenDisplay(nullptr)) return display;
     sleepMs(50);
   }

@@ -73,7 +73,10 @@ typedef struct SP_RECT {
   int32_t bottom;
 } SP_RECT;
 
-/* A window handle of the host; passed to the decoder unchanged. */
+/* A window of the host; passed to the decoder unchanged. On Windows an HWND.
+   On Linux an X11 window id cast to this type, (SP_HWND)(uintptr_t)window:
+   the decoder paints into that window over a display connection of its own
+   (DISPLAY). Null, or a window that does not exist, shows nothing. */
 typedef void* SP_HWND;
 
 #ifdef __cplusplus

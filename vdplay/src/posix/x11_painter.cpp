@@ -9,9 +9,11 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "painter.h"
@@ -53,6 +55,37 @@ unsigned long syncErrors(Display* display) {
   return t_errorsDropped - before;
 }
 
+// A broken connection (the server went away) goes to the process-wide I/O
+// error handler, whose default prints and ends the process. For the
+// painters' connections the handler installed here returns instead, and the
+// painter's exit hook then stops that painter; other connections go on to
+// the handler that was there before.
+std::mutex g_connectionsMutex;
+std::vector<Display*> g_connections;
+XIOErrorHandler g_previousIoHandler = nullptr;  // set once, before any painter's connection counts
+
+bool isPainterConnection(Display* display) {
+  std::lock_guard<std::mutex> lk(g_connectionsMutex);
+  return std::find(g_connections.begin(), g_connections.end(), display) != g_connections.end();
+}
+
+int onIoError(Display* display) {
+  if (isPainterConnection(display)) return 0;
+  return g_previousIoHandler ? g_previousIoHandler(display) : 0;
+}
+
+void addPainterConnection(Display* display) {
+  static std::once_flag installed;
+  std::call_once(installed, [] { g_previousIoHandler = XSetIOErrorHandler(onIoError); });
+  std::lock_guard<std::mutex> lk(g_connectionsMutex);
+  g_connections.push_back(display);
+}
+
+void removePainterConnection(Display* display) {
+  std::lock_guard<std::mutex> lk(g_connectionsMutex);
+  g_connections.erase(std::find(g_connections.begin(), g_connections.end(), display));
+}
+
 // How to turn 0x00RRGGBB into a pixel value of a true-colour visual.
 struct ChannelShift {
   int shift = 0;  // lowest bit of the mask
@@ -86,7 +119,8 @@ bool hostIsLittleEndian() {
 // memory when the server takes it, else in this process's memory.
 class WindowImage {
  public:
-  WindowImage() = default;
+  // lost: set (by Xlib's exit hook) when the connection broke.
+  explicit WindowImage(const std::atomic<bool>& lost) : lost_(lost) {}
   WindowImage(const WindowImage&) = delete;
   WindowImage& operator=(const WindowImage&) = delete;
   ~WindowImage() { release(); }
@@ -99,6 +133,7 @@ class WindowImage {
   // Replaces the image; false (and no image) when none can be made.
   bool make(Display* display, Visual* visual, int depth, int width, int height, bool& useShm) {
     release();
+    if (lost_) return false;
     display_ = display;
     visual_ = visual;
     depth_ = depth;
@@ -108,6 +143,14 @@ class WindowImage {
   }
 
   void clear() { release(); }
+
+  // Lets go of the image without a word to the server, whose connection is
+  // broken (Xlib must not be called on it again).
+  void abandon() {
+    if (shared_) shmdt(segment_.shmaddr);
+    shared_ = false;
+    destroyImage();  // frees memory only
+  }
   XImage* image() const { return image_; }
 
   // True when a pixel is 0x00RRGGBB as a 32-bit word in host order, so that
@@ -180,6 +223,7 @@ class WindowImage {
     return false;
   }
 
+  const std::atomic<bool>& lost_;
   Display* display_ = nullptr;
   Visual* visual_ = nullptr;
   int depth_ = 0;
@@ -191,14 +235,26 @@ class WindowImage {
 
 class X11Painter final : public Painter {
  public:
+  // Takes over the connection.
   X11Painter(Display* display, Window window) : display_(display), window_(window) {
+    dropAllErrors(display_);
+    addPainterConnection(display_);
+    XSetIOErrorExitHandler(display_, connectionLost, this);
     useShm_ = XShmQueryExtension(display_);
+    if (lost_) return;
     XGCValues values;
     values.graphics_exposures = False;
     gc_ = XCreateGC(display_, window_, GCGraphicsExposures, &values);
   }
 
   ~X11Painter() override {
+    removePainterConnection(display_);
+    if (lost_) {
+      // After a broken connection Xlib's lock of it is no longer usable:
+      // the connection and its few resources are left as they are.
+      image_.abandon();
+      return;
+    }
     image_.clear();
     XFreeGC(display_, gc_);
     XCloseDisplay(display_);
@@ -221,14 +277,17 @@ class X11Painter final : public Painter {
   }
 
  private:
+  // Called by Xlib instead of ending the process once the connection broke.
   static void connectionLost(Display*, void* painter) {
     static_cast<X11Painter*>(painter)->lost_ = true;
   }
 
+  // After each request that waits for the server, lost_ tells whether the
+  // connection broke meanwhile; then nothing more may be sent.
   void draw(const DisplaySettings& settings) {
     if (gone_ || lost_) return;
     XWindowAttributes window;
-    if (!XGetWindowAttributes(display_, window_, &window)) {
+    if (!XGetWindowAttributes(display_, window_, &window) || lost_) {
       // The host destroyed it; its id may come back for another window.
       gone_ = true;
       return;
@@ -248,10 +307,11 @@ class X11Painter final : public Painter {
     if (!image_.matches(window.visual, window.depth, window.width, window.height) &&
         !image_.make(display_, window.visual, window.depth, window.width, window.height, useShm_))
       return;
+    if (lost_) return;
     fillImage(src.width(), src.height());
     image_.put(window_, gc_);
     if (syncErrors(display_) != 0) gone_ = true;  // destroyed between the two requests
-    discardEvents();
+    if (!lost_) discardEvents();
   }
 
   void fillImage(int srcWidth, int srcHeight) {
@@ -286,11 +346,11 @@ class X11Painter final : public Painter {
 
   Display* display_;
   Window window_;
-  GC gc_;
+  GC gc_ = nullptr;
   bool useShm_ = false;
   bool gone_ = false;  // the window no longer exists: paint nothing
   std::atomic<bool> lost_{false};
-  WindowImage image_;
+  WindowImage image_{lost_};
   NearestStretch stretch_;
   std::vector<std::uint8_t> frame_;
   std::vector<std::uint32_t> pixels_;  // the shown part of the frame, converted
@@ -302,16 +362,9 @@ class X11Painter final : public Painter {
 std::unique_ptr<Painter> X11Painter::open(Window window) {
   Display* display = XOpenDisplay(nullptr);
   if (!display) return nullptr;  // no display: headless
-  dropAllErrors(display);
-  XWindowAttributes attributes;
-  if (!XGetWindowAttributes(display, window, &attributes)) {
-    XCloseDisplay(display);
-    return nullptr;
-  }
   std::unique_ptr<X11Painter> painter(new X11Painter(display, window));
-  // Xlib's default on a broken connection is to end the process; the host
-  // keeps running and this painter stops instead.
-  XSetIOErrorExitHandler(display, connectionLost, painter.get());
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(display, window, &attributes)) return nullptr;  // no such window
   return painter;
 }
 

@@ -5,7 +5,9 @@
 // The window argument of VdPlay_Play carries the window id. Each painter has
 // a connection of its own to the display named by DISPLAY, used by one
 // thread at a time (under the port's paint lock) and always left synced, so
-// that nothing of it is pending when the lock passes on.
+// that nothing of it is pending when the lock passes on. Painters of
+// different ports paint at the same time on their own connections; Xlib is
+// thread-safe from its loading on (libX11 1.8).
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -48,7 +50,7 @@ void dropAllErrors(Display* display) {
   for (int code = 1; code < 256; ++code) XESetWireToError(display, code, dropError);
 }
 
-// Number of errors that sync() found, 0 when the requests so far succeeded.
+// Syncs: the number of errors the requests so far caused, 0 when they all succeeded.
 unsigned long syncErrors(Display* display) {
   const unsigned long before = t_errorsDropped;
   XSync(display, False);
@@ -286,14 +288,14 @@ class X11Painter final : public Painter {
   // connection broke meanwhile; then nothing more may be sent.
   void draw(const DisplaySettings& settings) {
     if (gone_ || lost_) return;
-    XWindowAttributes window;
-    if (!XGetWindowAttributes(display_, window_, &window) || lost_) {
+    XWindowAttributes target;  // asked before every picture: size, visual, mapped
+    if (!XGetWindowAttributes(display_, window_, &target) || lost_) {
       // The host destroyed it; its id may come back for another window.
       gone_ = true;
       return;
     }
-    if (window.map_state != IsViewable || window.width <= 0 || window.height <= 0) return;
-    const int visualClass = window.visual->c_class;
+    if (target.map_state != IsViewable || target.width <= 0 || target.height <= 0) return;
+    const int visualClass = target.visual->c_class;
     if (visualClass != TrueColor && visualClass != DirectColor) return;  // no colour map work
 
     PixelRect src{0, 0, width_, height_};
@@ -304,8 +306,8 @@ class X11Painter final : public Painter {
     pixels_.resize(static_cast<std::size_t>(src.width()) * src.height());
     renderXrgb(frame_.data(), width_, height_, src, settings.color, pixels_.data());
 
-    if (!image_.matches(window.visual, window.depth, window.width, window.height) &&
-        !image_.make(display_, window.visual, window.depth, window.width, window.height, useShm_))
+    if (!image_.matches(target.visual, target.depth, target.width, target.height) &&
+        !image_.make(display_, target.visual, target.depth, target.width, target.height, useShm_))
       return;
     if (lost_) return;
     fillImage(src.width(), src.height());

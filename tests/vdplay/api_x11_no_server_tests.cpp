@@ -1,7 +1,8 @@
-// The X server goes away while a port paints into one of its windows: the
-// host process goes on (Xlib's default would end it), playback and callbacks
-// too. The test starts an Xvfb server of its own, so it runs with or
-// without DISPLAY; it is skipped when there is no Xvfb.
+// Painting with no X server: none named by DISPLAY, or one that goes away
+// while a port paints into one of its windows. The host process goes on
+// (Xlib's default would end it), playback and callbacks too, and nothing is
+// printed. The tests run with or without DISPLAY: the second starts an Xvfb
+// server of its own (skipped when there is none).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -61,11 +62,51 @@ struct PrivateServer {
   }
 };
 
-class X11LostServerTest : public PortTest {};
+// Sets DISPLAY for the lifetime of the object (unset for an empty name).
+class DisplayVariable {
+ public:
+  explicit DisplayVariable(const std::string& name) {
+    const char* saved = std::getenv("DISPLAY");
+    hadOne_ = saved != nullptr;
+    if (hadOne_) saved_ = saved;
+    set(name);
+  }
+  ~DisplayVariable() {
+    if (hadOne_) set(saved_); else unsetenv("DISPLAY");
+  }
+
+ private:
+  static void set(const std::string& name) {
+    if (name.empty()) unsetenv("DISPLAY"); else setenv("DISPLAY", name.c_str(), 1);
+  }
+  bool hadOne_ = false;
+  std::string saved_;
+};
+
+void* windowHandle(Window window) {
+  return reinterpret_cast<void*>(static_cast<std::uintptr_t>(window));
+}
+
+class X11NoServerTest : public PortTest {};
 
 }  // namespace
 
-TEST_F(X11LostServerTest, PlaybackGoesOnWhenTheServerGoesAway) {
+TEST_F(X11NoServerTest, PlaybackGoesOnWithoutADisplay) {
+  TestStream s = makeStream(16, 16, 4, Payload::Raw);
+  ASSERT_TRUE(openStream(0, s, 8));
+  VdPlay_SetDisplayCallBack(0, recordFrame);
+  ::testing::internal::CaptureStderr();
+  {
+    DisplayVariable none("");
+    ASSERT_TRUE(VdPlay_Play(0, windowHandle(0x400001)));
+  }
+  ASSERT_TRUE(feed(0, s.allPackets()));
+  EXPECT_TRUE(waitFor([] { return frameLog(0).count == 4; }));
+  EXPECT_TRUE(VdPlay_RefreshPlay(0));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(X11NoServerTest, PlaybackGoesOnWhenTheServerGoesAway) {
   PrivateServer server;
   server.start();
   if (server.name.empty()) GTEST_SKIP() << "no Xvfb to start";
@@ -83,20 +124,21 @@ TEST_F(X11LostServerTest, PlaybackGoesOnWhenTheServerGoesAway) {
   XSync(host, False);
 
   // The stand-in connects to the display named by DISPLAY when playing starts.
-  const char* saved = std::getenv("DISPLAY");
-  const std::string savedDisplay = saved ? saved : "";
-  setenv("DISPLAY", server.name.c_str(), 1);
   TestStream s = makeStream(64, 64, 12, Payload::Raw);
   ASSERT_TRUE(openStream(0, s, 16));
   VdPlay_SetDisplayCallBack(0, recordFrame);
-  ASSERT_TRUE(VdPlay_Play(0, reinterpret_cast<void*>(static_cast<std::uintptr_t>(window))));
-  if (saved) setenv("DISPLAY", savedDisplay.c_str(), 1); else unsetenv("DISPLAY");
+  {
+    DisplayVariable own(server.name);
+    ASSERT_TRUE(VdPlay_Play(0, windowHandle(window)));
+  }
 
   ASSERT_TRUE(feed(0, s.packets[0]));
   ASSERT_TRUE(waitFor([] { return frameLog(0).count == 1; }));
+  ::testing::internal::CaptureStderr();
   server.stop();
   for (std::size_t i = 1; i < s.packets.size(); ++i) ASSERT_TRUE(feed(0, s.packets[i]));
   EXPECT_TRUE(waitFor([&] { return frameLog(0).count == static_cast<int>(s.packets.size()); }));
   EXPECT_TRUE(VdPlay_RefreshPlay(0));
   EXPECT_TRUE(VdPlay_CloseStream(0));  // leaves the broken connection alone
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }

@@ -311,6 +311,32 @@ TEST_F(X11Test, NoWindowOrAnUnknownOnePlaysWithoutPainting) {
   EXPECT_EQ(g_hostErrors, 0);
 }
 
+TEST_F(X11Test, OpaqueInAWindowWithAnAlphaChannel) {
+  XVisualInfo argb;
+  if (!XMatchVisualInfo(display_, DefaultScreen(display_), 32, TrueColor, &argb))
+    GTEST_SKIP() << "no 32-bit visual";
+  const Window root = DefaultRootWindow(display_);
+  XSetWindowAttributes attributes;
+  attributes.colormap = XCreateColormap(display_, root, argb.visual, AllocNone);
+  attributes.border_pixel = 0;
+  attributes.background_pixel = 0;
+  const Window window =
+      XCreateWindow(display_, root, 0, 0, 32, 32, 0, 32, InputOutput, argb.visual,
+                    CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+  XMapRaised(display_, window);
+  XSync(display_, False);
+  windows_.push_back(window);
+  playQuarters(window, 32, 32);
+  expectQuarters(window, 32, 32);
+  XImage* image = XGetImage(display_, window, 0, 0, 1, 1, AllPlanes, ZPixmap);
+  ASSERT_TRUE(image);
+  const unsigned long alpha =
+      XGetPixel(image, 0, 0) & ~(image->red_mask | image->green_mask | image->blue_mask);
+  XDestroyImage(image);
+  EXPECT_EQ(alpha, 0xFF000000UL);
+  XFreeColormap(display_, attributes.colormap);
+}
+
 TEST_F(X11Test, PortsPaintTheirOwnWindows) {
   const Window left = makeWindow(24, 24), right = makeWindow(48, 30, 100, 0);
   TestStream a = makeStream(16, 16, 0, Payload::Raw), b = makeStream(32, 32, 0, Payload::Raw);

@@ -163,6 +163,15 @@ class WindowImage {
            image_->green_mask == 0xFF00 && image_->blue_mask == 0xFF;
   }
 
+  // Bits of a pixel that belong to none of the colour channels: alpha in
+  // 32-bit windows with a transparency channel, to be set (opaque). 0 for
+  // 24 bits and fewer.
+  std::uint32_t alphaBits() const {
+    const unsigned long all = depth_ >= 32 ? 0xFFFFFFFFUL : (1UL << depth_) - 1;
+    return static_cast<std::uint32_t>(
+        all & ~(image_->red_mask | image_->green_mask | image_->blue_mask));
+  }
+
   void put(Window window, GC gc) {
     if (shared_)
       XShmPutImage(display_, window, gc, image_, 0, 0, 0, 0, image_->width, image_->height, False);
@@ -318,10 +327,16 @@ class X11Painter final : public Painter {
 
   void fillImage(int srcWidth, int srcHeight) {
     XImage* image = image_.image();
+    const std::uint32_t opaque = image_.alphaBits();
     if (image_.holdsXrgb()) {
-      stretch_.apply(pixels_.data(), srcWidth, srcHeight,
-                     reinterpret_cast<std::uint32_t*>(image->data), image->width, image->height,
-                     static_cast<std::size_t>(image->bytes_per_line) / 4);
+      auto* out = reinterpret_cast<std::uint32_t*>(image->data);
+      const std::size_t stride = static_cast<std::size_t>(image->bytes_per_line) / 4;
+      stretch_.apply(pixels_.data(), srcWidth, srcHeight, out, image->width, image->height,
+                     stride);
+      if (opaque) {
+        for (int y = 0; y < image->height; ++y)
+          for (int x = 0; x < image->width; ++x) out[y * stride + x] |= opaque;
+      }
       return;
     }
     // Another pixel format (e.g. 16 bits): stretch, then pack pixel by pixel.
@@ -334,7 +349,7 @@ class X11Painter final : public Painter {
       for (int x = 0; x < image->width; ++x, ++in) {
         const std::uint32_t p = *in;
         XPutPixel(image, x, y, red.place(p >> 16 & 0xFF) | green.place(p >> 8 & 0xFF) |
-                                   blue.place(p & 0xFF));
+                                   blue.place(p & 0xFF) | opaque);
       }
     }
   }

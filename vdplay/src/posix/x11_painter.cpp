@@ -62,13 +62,26 @@ unsigned long syncErrors(Display* display) {
 // painters' connections the handler installed here returns instead, and the
 // painter's exit hook then stops that painter; other connections go on to
 // the handler that was there before.
-std::mutex g_connectionsMutex;
-std::vector<Display*> g_connections;
+struct Connections {
+  std::mutex mutex;
+  std::vector<Display*> painting;  // the painters' connections
+  // Broken connections with their graphics context: Xlib may not be called
+  // on them any more, so they are kept instead of freed.
+  std::vector<std::pair<Display*, GC>> broken;
+};
+
+// Never destroyed: display threads may still paint while the process exits.
+Connections& connections() {
+  static Connections* all = new Connections;
+  return *all;
+}
+
 XIOErrorHandler g_previousIoHandler = nullptr;  // set once, before any painter's connection counts
 
 bool isPainterConnection(Display* display) {
-  std::lock_guard<std::mutex> lk(g_connectionsMutex);
-  return std::find(g_connections.begin(), g_connections.end(), display) != g_connections.end();
+  Connections& all = connections();
+  std::lock_guard<std::mutex> lk(all.mutex);
+  return std::find(all.painting.begin(), all.painting.end(), display) != all.painting.end();
 }
 
 int onIoError(Display* display) {
@@ -79,13 +92,17 @@ int onIoError(Display* display) {
 void addPainterConnection(Display* display) {
   static std::once_flag installed;
   std::call_once(installed, [] { g_previousIoHandler = XSetIOErrorHandler(onIoError); });
-  std::lock_guard<std::mutex> lk(g_connectionsMutex);
-  g_connections.push_back(display);
+  Connections& all = connections();
+  std::lock_guard<std::mutex> lk(all.mutex);
+  all.painting.push_back(display);
 }
 
-void removePainterConnection(Display* display) {
-  std::lock_guard<std::mutex> lk(g_connectionsMutex);
-  g_connections.erase(std::find(g_connections.begin(), g_connections.end(), display));
+// The painter is done with the connection; broken ones are kept (gc with them).
+void removePainterConnection(Display* display, bool broken, GC gc) {
+  Connections& all = connections();
+  std::lock_guard<std::mutex> lk(all.mutex);
+  all.painting.erase(std::find(all.painting.begin(), all.painting.end(), display));
+  if (broken) all.broken.emplace_back(display, gc);
 }
 
 // How to turn 0x00RRGGBB into a pixel value of a true-colour visual.
@@ -259,7 +276,7 @@ class X11Painter final : public Painter {
   }
 
   ~X11Painter() override {
-    removePainterConnection(display_);
+    removePainterConnection(display_, lost_, gc_);
     if (lost_) {
       // After a broken connection Xlib's lock of it is no longer usable:
       // the connection and its few resources are left as they are.

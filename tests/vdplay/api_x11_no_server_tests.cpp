@@ -107,6 +107,12 @@ TEST_F(X11NoServerTest, PlaybackGoesOnWithoutADisplay) {
 }
 
 TEST_F(X11NoServerTest, PlaybackGoesOnWhenTheServerGoesAway) {
+#if defined(__SANITIZE_THREAD__)
+  // When its I/O error handling returns, Xlib releases the connection's lock
+  // once more than it took it, inside the call that met the broken
+  // connection; ThreadSanitizer reports that (in Xlib, not in the painter).
+  GTEST_SKIP() << "Xlib's unlock on a broken connection upsets ThreadSanitizer";
+#endif
   PrivateServer server;
   server.start();
   if (server.name.empty()) GTEST_SKIP() << "no Xvfb to start";

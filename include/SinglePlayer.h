@@ -130,8 +130,11 @@ typedef struct SP_RECT {
   int32_t bottom; /**< row after the last */
 } SP_RECT;
 
-/** A window handle of the host (HWND on Windows); passed to the decoder
- * unchanged. Null plays without painting. */
+/** A window handle of the host, passed to the decoder unchanged. On Windows
+ * an HWND. On Linux an X11 window id cast to this type,
+ * (SP_HWND)(uintptr_t)window: the decoder paints into that window over a
+ * display connection of its own (DISPLAY). Null, or a window that does not
+ * exist, plays without painting. */
 typedef void* SP_HWND;
 
 #ifdef __cplusplus

@@ -45,7 +45,7 @@ const char* usageText() {
          "  --config-trace DIR  writes the player's configuration file (at the system\n"
          "                      drive's q38/cfg/Q38.cfg) so that its logs go to DIR;\n"
          "                      what was there is put back at exit\n"
-         "  --window            Windows only: shows the video in a window\n";
+         "  --window            shows the video in a window (Windows, or X11 via DISPLAY)\n";
 }
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {

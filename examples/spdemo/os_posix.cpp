@@ -1,4 +1,5 @@
-// POSIX side of os.h: the decoder library is already loaded with the player,
+// POSIX side of os.h apart from the video window (os_x11_window.cpp or
+// os_no_window.cpp): the decoder library is already loaded with the player,
 // so its functions are found in the process's global symbol scope.
 #include <dlfcn.h>
 
@@ -11,11 +12,5 @@ AnyFunction findDecoderFunction(const char* name) {
 }
 
 std::string systemDriveRoot() { return "/"; }
-
-std::unique_ptr<VideoWindow> VideoWindow::open(std::uint32_t, std::uint32_t, const std::string&,
-                                               std::string& error) {
-  error = "--window needs the Windows build; this build shows no video";
-  return nullptr;
-}
 
 }  // namespace spdemo::os

@@ -243,10 +243,10 @@ class PlayerOverDecoder : public ::testing::Test {
     ASSERT_EQ(player->Play_Init(0), SP_OK);
   }
 
-  void Open(const Stream& s) {
+  void Open(const Stream& s, SP_HWND window = nullptr) {
     ASSERT_EQ(player->Play_SetOpenMode(kPort, 0), SP_OK);
     Bytes header = s.header;
-    ASSERT_EQ(player->Play_OpenStream(nullptr, kPort, header.data(),
+    ASSERT_EQ(player->Play_OpenStream(window, kPort, header.data(),
                                       static_cast<std::uint32_t>(header.size()), 0),
               SP_OK);
   }

@@ -1,12 +1,18 @@
 # Runs the demo host with no command (the test-pattern tour, shortened) and
 # checks that it succeeded and wrote its snapshot as a 352x288 24-bit BMP.
-# Arguments: -DDEMO=path -DWORKDIR=folder [-DEMULATOR=runner]
+# With -DWINDOW=ON it plays into a window: one the player received when
+# DISPLAY names a display, else the demo says why there is none.
+# Arguments: -DDEMO=path -DWORKDIR=folder [-DEMULATOR=runner] [-DWINDOW=ON]
 set(snapshot ${WORKDIR}/spdemo-test-snapshot.bmp)
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRunner.cmake)
+set(window_option "")
+if(WINDOW)
+  set(window_option --window)
+endif()
 file(MAKE_DIRECTORY ${WORKDIR})
 file(REMOVE ${snapshot})
 execute_process(
-  COMMAND ${DEMO_RUNNER} ${EMULATOR} ${DEMO} --duration 2 --snapshot spdemo-test-snapshot.bmp
+  COMMAND ${DEMO_RUNNER} ${EMULATOR} ${DEMO} --duration 2 --snapshot spdemo-test-snapshot.bmp ${window_option}
   WORKING_DIRECTORY ${WORKDIR}
   RESULT_VARIABLE result
   OUTPUT_VARIABLE output
@@ -28,4 +34,14 @@ if(NOT size EQUAL 304182 OR NOT magic STREQUAL "424d" OR
 endif()
 if(NOT output MATCHES "frames shown [0-9]+ of")
   message(FATAL_ERROR "spdemo did not report the frames shown")
+endif()
+if(WINDOW)
+  if("$ENV{DISPLAY}" STREQUAL "")
+    set(expected "no window: ")
+  else()
+    set(expected "Play_OpenStream\\(window 0x")
+  endif()
+  if(NOT output MATCHES "${expected}")
+    message(FATAL_ERROR "spdemo --window: expected \"${expected}\" in its output")
+  endif()
 endif()

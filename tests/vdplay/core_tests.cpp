@@ -14,6 +14,7 @@
 #include "pacer.h"
 #include "raw_decoder.h"
 #include "stream_header.h"
+#include "stretch.h"
 
 using namespace vdplay;
 using Bytes = std::vector<std::uint8_t>;
@@ -171,6 +172,36 @@ TEST(Color, AdjustmentsAndRegion) {
   EXPECT_EQ(out[1] & 0xF0F0F0, 0x0000F0u);
   renderXrgb(f.data(), 4, 2, PixelRect{1, 1, 3, 2}, ColorSettings{64, 64, 0, 64}, out);
   EXPECT_EQ(out[0], (out[0] & 0xFF) * 0x010101u);  // no saturation: grey
+}
+
+TEST(Stretch, NearestPixelsWhenMagnifyingAndReducing) {
+  const std::uint32_t src[] = {1, 2, 3, 4, 5, 6};  // 3 x 2
+  std::vector<std::uint32_t> big(7 * 4, 0);
+  NearestStretch stretch;
+  stretch.apply(src, 3, 2, big.data(), 6, 4, 7);  // stride wider than the row
+  const std::vector<std::uint32_t> wantBig = {1, 1, 2, 2, 3, 3, 0,  //
+                                              1, 1, 2, 2, 3, 3, 0,  //
+                                              4, 4, 5, 5, 6, 6, 0,  //
+                                              4, 4, 5, 5, 6, 6, 0};
+  EXPECT_EQ(big, wantBig);
+
+  // Same tables object, other sizes: three columns onto two, two rows onto one.
+  std::uint32_t small[2] = {};
+  stretch.apply(src, 3, 2, small, 2, 1, 2);
+  // Column centres 0.75 and 2.25 of 3, row centre 1.0 of 2.
+  EXPECT_EQ(small[0], 4u);
+  EXPECT_EQ(small[1], 6u);
+
+  // Uneven factors keep every source pixel within one of its share.
+  std::vector<int> index;
+  nearestIndices(5, 13, index);
+  EXPECT_EQ(index.front(), 0);
+  EXPECT_EQ(index.back(), 4);
+  EXPECT_TRUE(std::is_sorted(index.begin(), index.end()));
+  for (int i = 0; i < 5; ++i) {
+    const auto n = std::count(index.begin(), index.end(), i);
+    EXPECT_TRUE(n == 2 || n == 3) << i;
+  }
 }
 
 TEST(StreamWriter, HeaderAndPacketLayout) {

@@ -84,7 +84,7 @@ typedef int32_t VdBool;
 typedef int32_t VdLong;
 typedef uint32_t VdDword;
 typedef uint8_t VdByte;
-typedef void* VdWindow; /* a window handle on Windows */
+typedef void* VdWindow; /* an HWND on Windows; natively an X11 window id cast to void* */
 
 typedef struct VdRect {
   int32_t left;
@@ -154,10 +154,11 @@ VDPLAY_API VdBool VDPLAY_CALL VdPlay_OpenStream(VdLong port, VdByte* header, VdD
 
 /*
  * Starts the port's display thread, or brings a running port that is paused,
- * fast, slow or stepping back to normal playback. A window handle (Windows)
- * makes frames appear in its client area; null or a non-window shows nothing
- * but still decodes and calls the display callback. Fails with 2 when no
- * stream is open.
+ * fast, slow or stepping back to normal playback. A window (an HWND, or
+ * natively an X11 window id on the display named by DISPLAY) makes frames
+ * appear in it, scaled to its size; null, a non-window or no display shows
+ * nothing but still decodes and calls the display callback. Fails with 2
+ * when no stream is open.
  */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_Play(VdLong port, VdWindow wnd);
 

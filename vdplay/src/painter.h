@@ -1,5 +1,7 @@
 // Painting frames into a window. The Windows build paints with GDI
-// (win/win_platform.cpp); other builds have no display and no painter.
+// (win/win_platform.cpp), native builds with Xlib into X11 windows
+// (posix/x11_painter.cpp); a native build without Xlib has no painter
+// (posix/no_painter.cpp).
 #pragma once
 
 #include <cstdint>
@@ -25,8 +27,8 @@ class Painter {
   virtual void repaint(const DisplaySettings& settings) = 0;
 };
 
-// A painter for the window, or nullptr when wnd is null, no window, or this
-// build has no display.
+// A painter for the window (an HWND, or an X11 window id cast to void*), or
+// nullptr when wnd is null, no window, or there is no display.
 std::unique_ptr<Painter> createPainter(void* wnd);
 
 // Arranges for stopAll to run at process exit where that is safe, before the

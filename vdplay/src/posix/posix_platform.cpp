@@ -1,12 +1,10 @@
-// Platform side of builds without a display: frames are decoded and handed
-// to the display callback, never painted.
+// Platform side of the POSIX builds apart from painting (x11_painter.cpp or
+// no_painter.cpp).
 #include <cstdlib>
 
 #include "painter.h"
 
 namespace vdplay {
-
-std::unique_ptr<Painter> createPainter(void*) { return nullptr; }
 
 // exit() runs atexit handlers in reverse order of registration, so a handler
 // registered when the first display thread starts runs before the static

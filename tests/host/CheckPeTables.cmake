@@ -1,7 +1,9 @@
-# Checks a 32-bit PE DLL with objdump -p: it is PE32 for i386, exports exactly
-# the names in EXPORTS (undecorated), and imports from no DLL outside IMPORTS
-# (names compared without regard to case, as Windows does).
-# Usage: cmake -DOBJDUMP=... -DDLL=... -DEXPORTS=a;b -DIMPORTS=x.dll;y.dll -P CheckPeTables.cmake
+# Checks a PE DLL with objdump -p: its file format is FORMAT (pei-i386 for
+# PE32 x86, pei-x86-64 for PE32+ x64), it exports exactly the names in EXPORTS
+# (undecorated), and imports from no DLL outside IMPORTS (names compared
+# without regard to case, as Windows does).
+# Usage: cmake -DOBJDUMP=... -DDLL=... -DFORMAT=pei-i386 -DEXPORTS=a;b -DIMPORTS=x.dll;y.dll
+#        -P CheckPeTables.cmake
 cmake_minimum_required(VERSION 3.20)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -9,8 +11,9 @@ if(NOT rc EQUAL 0)
 endif()
 set(problems "")
 
-if(NOT dump MATCHES "file format pei-i386")
-  string(APPEND problems "\n  not a PE32 file for i386")
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+  string(REGEX MATCH "file format [^\n]+" seen "${dump}")
+  string(APPEND problems "\n  ${seen}, expected ${FORMAT}")
 endif()
 
 # Exports: the name list that follows the "[Ordinal/Name Pointer] Table" line.

@@ -1,0 +1,60 @@
+# Checks a DLL's version resource without running anything: the fixed file
+# information carries VERSION as file and product version, and the string
+# table has the given values (stored as UTF-16LE, read with strings -el).
+# Usage: cmake -DSTRINGS=... -DDLL=... -DVERSION=1.0.0 -DFILE_NAME=X.dll
+#        -DPRODUCT=... -P CheckVersionResource.cmake
+cmake_minimum_required(VERSION 3.20)
+set(problems "")
+
+# VS_FIXEDFILEINFO: signature FEEF04BD, structure version 1.0, then the file
+# version (MS, LS) and the product version (MS, LS), little-endian words.
+string(REPLACE "." ";" parts "${VERSION}")
+list(APPEND parts 0 0 0)
+list(GET parts 0 major)
+list(GET parts 1 minor)
+list(GET parts 2 patch)
+function(le16_hex value out)
+  math(EXPR lo "${value} & 255" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR hi "(${value} >> 8) & 255" OUTPUT_FORMAT HEXADECIMAL)
+  foreach(byte lo hi)
+    string(REGEX REPLACE "^0x" "" ${byte} "${${byte}}")
+    string(LENGTH "${${byte}}" n)
+    if(n EQUAL 1)
+      set(${byte} "0${${byte}}")
+    endif()
+  endforeach()
+  set(${out} "${lo}${hi}" PARENT_SCOPE)
+endfunction()
+le16_hex(${major} major_hex)
+le16_hex(${minor} minor_hex)
+le16_hex(${patch} patch_hex)
+set(version_words "${minor_hex}${major_hex}0000${patch_hex}")
+set(fixed "bd04effe00000100${version_words}${version_words}")
+file(READ ${DLL} hex HEX)
+string(FIND "${hex}" "${fixed}" at)
+if(at EQUAL -1 OR NOT at MATCHES "[02468]$")
+  string(APPEND problems "\n  no fixed file information with version ${major}.${minor}.${patch}.0")
+endif()
+
+execute_process(COMMAND ${STRINGS} -el ${DLL} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${STRINGS} failed on ${DLL}")
+endif()
+set(full "${major}.${minor}.${patch}.0")
+foreach(pair "FileVersion=${full}" "ProductVersion=${full}" "OriginalFilename=${FILE_NAME}"
+             "ProductName=${PRODUCT}")
+  string(REPLACE "=" "\n" wanted "${pair}")
+  string(FIND "${text}" "${wanted}\n" found)
+  if(found EQUAL -1)
+    string(APPEND problems "\n  no string ${pair}")
+  endif()
+endforeach()
+string(FIND "${text}" "FileDescription\n" found)
+if(found EQUAL -1)
+  string(APPEND problems "\n  no FileDescription")
+endif()
+
+if(problems)
+  message(FATAL_ERROR "${DLL}:${problems}")
+endif()
+message(STATUS "${DLL}: version ${full}, ${FILE_NAME}, ${PRODUCT}")

@@ -17,6 +17,7 @@ struct Failure {
   std::uint32_t code = 0;
   int remaining = 0;  // < 0: always
   int skip = 0;       // successful calls still to come before the failures
+  std::vector<std::uint32_t> codes;  // when not empty, the code of each failure in turn
 };
 
 struct State {
@@ -71,6 +72,10 @@ VdBool record(const char* function, std::vector<std::int64_t> args, VdLong port 
     return 1;
   }
   if (it->second.remaining > 0) --it->second.remaining;
+  if (!it->second.codes.empty()) {
+    it->second.code = it->second.codes.front();
+    it->second.codes.erase(it->second.codes.begin());
+  }
   if (validPort(port)) {
     s.lastError[port] = it->second.code;
   } else {
@@ -123,7 +128,13 @@ void ClearCalls() {
 
 void FailCalls(const std::string& function, std::uint32_t code, int times, int skip) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  state().failures[function] = Failure{code, times, skip};
+  state().failures[function] = Failure{code, times, skip, {}};
+}
+
+void FailCallsWithCodes(const std::string& function, const std::vector<std::uint32_t>& codes) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().failures[function] =
+      Failure{0, static_cast<int>(codes.size()), 0, codes};
 }
 
 void SetFileHeadLength(std::uint32_t length) {

@@ -30,6 +30,9 @@ void ClearCalls();
 // a function without a port); times < 0 means every call from then on.
 void FailCalls(const std::string& function, std::uint32_t code, int times = -1, int skip = 0);
 
+// The next codes.size() calls of `function` fail, each with the next code.
+void FailCallsWithCodes(const std::string& function, const std::vector<std::uint32_t>& codes);
+
 // Answers of the query functions.
 void SetFileHeadLength(std::uint32_t length);
 void SetPictureSize(std::int32_t width, std::int32_t height);

@@ -23,7 +23,7 @@ TEST(Constants, PictureHeights) {
   for (int row = 0; row < 4; ++row) {
     const int full = sp::PICTURE_HEIGHTS[row][3];
     EXPECT_EQ(full, row == 1 ? 480 : 576);
-    EXPECT_EQ(sp::PICTURE_HEIGHTS[row][0], full / 2);
+    for (int half : {0, 2, 5, 6}) EXPECT_EQ(sp::PICTURE_HEIGHTS[row][half], full / 2) << half;
     EXPECT_EQ(sp::PICTURE_HEIGHTS[row][1], full / 4);
     EXPECT_EQ(sp::PICTURE_HEIGHTS[row][4], full / 8);
     for (int col = 7; col < 14; ++col) EXPECT_EQ(sp::PICTURE_HEIGHTS[row][col], 0);

@@ -179,7 +179,8 @@ Ending FilePlayback::run() {
         drained_ = true;
         watch_.expect(false, {}, now);  // the count of quiet time starts again
       }
-      const bool allShown = !counts || counts->framesShown >= feeder_.sent();
+      const bool allShown =
+          !counts || (source_.blocksArePictures() && counts->framesShown >= feeder_.sent());
       if (drained_ && snapshotTaken_ && (allShown || watch_.quietFor(now) > lastFrameGap)) {
         return Ending::EndOfData;
       }

@@ -97,8 +97,9 @@ class StreamFileSource : public PacketSource {
     info_ = {get32(&header_[8]), get32(&header_[12]), get32(&header_[16]),
              get32(&header_[20])};
     if (info_.rateNum == 0 || info_.rateDen == 0) info_.rateNum = info_.rateDen = 1;
-    contents_ = contentsName(get32(&header_[vdstream::kCodecOffset]),
-                             get32(&header_[vdstream::kFramingOffset]));
+    const std::uint32_t framing = get32(&header_[vdstream::kFramingOffset]);
+    contents_ = contentsName(get32(&header_[vdstream::kCodecOffset]), framing);
+    blocksArePictures_ = static_cast<vdstream::Framing>(framing) == vdstream::Framing::Packets;
     return true;
   }
 

@@ -35,12 +35,15 @@ class PacketSource {
   const std::string& error() const { return error_; }
   // What the blocks carry, for messages: "zlib pictures", "H.264", ...
   const std::string& contents() const { return contents_; }
+  // False when blocks are cut from a bare stream regardless of pictures.
+  bool blocksArePictures() const { return blocksArePictures_; }
 
  protected:
   std::vector<std::uint8_t> header_;
   StreamInfo info_;
   std::string error_;
   std::string contents_;
+  bool blocksArePictures_ = true;
   double due_ = 0;
 };
 

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <VdStreamFormat.h>
+
 #include "support/TempDir.h"
 
 namespace {
@@ -189,6 +191,22 @@ TEST(DemoRun, H265MatroskaPlaysEveryPicture) {
                      " -c:v libx265 -preset ultrafast -x265-params log-level=error clip.mkv",
                      dir.Slashed()));
   const DemoResult run = RunDemo({"play", "clip.mkv"}, dir.Slashed());
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(FramesShown(run.output), 30) << run.output;
+}
+
+TEST(DemoRun, BareAnnexBStreamFilePlaysEveryPicture) {
+  sp_test::TempDir dir;
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 30 -pix_fmt yuv420p"
+                     " -c:v libx264 -preset veryfast -bf 2 -f h264 clip.h264",
+                     dir.Slashed()));
+  const auto header = vdstream::makeFileHeader(352, 288, 25, 1, vdstream::Codec::H264,
+                                               vdstream::Framing::AnnexB);
+  sp_test::WriteFile(dir.File("clip.vdps"), std::string(header.begin(), header.end()) +
+                                                sp_test::ReadFile(dir.File("clip.h264")));
+  // The file is fed in pieces that are no pictures; the run still waits
+  // for the last picture.
+  const DemoResult run = RunDemo({"play", "clip.vdps"}, dir.Slashed());
   EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(FramesShown(run.output), 30) << run.output;
 }

@@ -80,6 +80,55 @@ write("stream_parser", "bad_headers_odd", parser_input(0, 0, 0, file_header(7, H
 write("stream_parser", "bad_headers_rate", parser_input(0, 0, 0, file_header(W, H, num=0), clean))
 write("stream_parser", "short_header", parser_input(8, 0, 17, file_header(W, H), clean))
 
+
+
+def codec_header(width, height, codec, framing):
+    return b"VDPS" + struct.pack("<HHIIIIIIII", 1, 40, width, height, 25, 1, 1, codec, framing, 0)
+
+
+def encoded_units(codec, frames=4):
+    """Access units of a tiny clip from the ffmpeg command, split at their
+    access unit delimiters; None where the command is missing."""
+    import shutil
+    import subprocess
+    import tempfile
+    if not shutil.which("ffmpeg"):
+        return None
+    if codec == 1:
+        args = ["-c:v", "libx264", "-preset", "ultrafast", "-bf", "2", "-g", "3",
+                "-x264-params", "aud=1", "-f", "h264"]
+        aud = b"\x00\x00\x00\x01\x09"
+    else:
+        args = ["-c:v", "libx265", "-preset", "ultrafast",
+                "-x265-params", "aud=1:bframes=2:keyint=3:log-level=none", "-f", "hevc"]
+        aud = b"\x00\x00\x00\x01\x46"
+    with tempfile.TemporaryDirectory() as folder:
+        out = os.path.join(folder, "clip")
+        subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                        "testsrc2=size=32x32:rate=25", "-frames:v", str(frames),
+                        "-pix_fmt", "yuv420p"] + args + [out], check=True)
+        data = open(out, "rb").read()
+    starts = [i for i in range(len(data)) if data.startswith(aud, i)]
+    return [data[a:b] for a, b in zip(starts, starts[1:] + [len(data)])]
+
+
+for codec, name in ((1, "h264"), (2, "h265")):
+    units = encoded_units(codec)
+    if units is None:
+        break
+    payload_type = codec + 2
+    packets = b"".join(packet(u, 40 * i, payload_type) for i, u in enumerate(units))
+    write("stream_parser", name + "_packets",
+          parser_input(0, 5, 0, codec_header(32, 32, codec, 0), packets))
+    write("stream_parser", name + "_bare",
+          parser_input(4, 9, 0, codec_header(32, 32, codec, 1), b"".join(units)))
+    damaged = bytearray(packets)
+    for i in range(len(damaged) // 2, len(damaged), 11):
+        damaged[i] ^= 0x41
+    write("stream_parser", name + "_damaged_other_codec",
+          parser_input(2, 1, 0, codec_header(32, 32, codec, 0),
+                       bytes(damaged) + packet(units[0], 0, 5 - codec)))
+
 # ---------------------------------------------------------------- player operations
 # Op bytes below 208 run slot (op % 26); then come the host port byte (below
 # 200: byte % 40), the null-address byte (below 24: null) and the slot's own

@@ -93,6 +93,7 @@ std::size_t drain(vdplay::ByteRing& ring, vdplay::InputReader& reader,
     vdplay::Picture picture;
     std::uint32_t damaged = 0;
     while (taken && decoder.receive(picture, damaged)) {
+      if (!decoder.pixels(picture)) continue;  // a form that cannot be converted
       check(picture.width >= 2 && picture.height >= 2 && picture.width % 2 == 0 &&
             picture.height % 2 == 0);
       check(picture.bytes == vdstream::pictureBytes(picture.width, picture.height));

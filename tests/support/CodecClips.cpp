@@ -1,7 +1,5 @@
 #include "CodecClips.h"
 
-#include <gtest/gtest.h>
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -34,7 +32,7 @@ std::string EncoderArguments(const ClipSpec& s) {
 
 bool Run(const std::string& command) {
   const int rc = std::system(command.c_str());
-  EXPECT_EQ(rc, 0) << command;
+  if (rc != 0) std::fprintf(stderr, "failed (%d): %s\n", rc, command.c_str());
   return rc == 0;
 }
 
@@ -127,8 +125,10 @@ const Clip& MakeClip(const ClipSpec& spec) {
       Run("ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i " + ts +
           " -f rawvideo -pix_fmt yuv420p " + yuv) &&
       Demux(ts, clip) && LoadReference(yuv, clip);
-  EXPECT_TRUE(ok) << "clip " << key;
-  if (!ok) clip = Clip{};
+  if (!ok) {
+    std::fprintf(stderr, "clip %s could not be made\n", key.c_str());
+    clip = Clip{};
+  }
   for (const AccessUnit& u : clip.units) clip.displayPtsMs.push_back(u.ptsMs);
   std::sort(clip.displayPtsMs.begin(), clip.displayPtsMs.end());
   return cache->emplace(key, std::move(clip)).first->second;

@@ -46,9 +46,9 @@ struct Clip {
   std::size_t TotalBytes() const;
 };
 
-// Encodes, demuxes and decodes the clip; fails the running test (and
-// returns an empty clip) when a step fails. Clips are cached per spec for
-// the life of the test program.
+// Encodes, demuxes and decodes the clip; returns an empty clip (and says why
+// on stderr) when a step fails. Clips are cached per spec for the life of the
+// program.
 const Clip& MakeClip(const ClipSpec& spec);
 
 // Peak signal-to-noise ratio of two pictures of the same size, in dB

@@ -238,3 +238,24 @@ TEST_F(CodecTest, ResetFlushesTheDecoder) {
   EXPECT_EQ(shown.front().stamp, 0u);
   expectMatchesReference(clip, shown, 99);
 }
+
+TEST_F(CodecTest, FastSpeedDropsPicturesItCannotDecodeInTime) {
+  ClipSpec spec;
+  spec.width = 1920;
+  spec.height = 1080;
+  spec.frames = 40;
+  const Clip& clip = sp_test::MakeClip(spec);
+  ASSERT_FALSE(clip.units.empty());
+  start(0, clip, Framing::Packets, 25);
+  // Sixteen times 25 frames/s: 2.5 ms per picture, less than a 1080p decode takes here.
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(VdPlay_Fast(0));
+  const auto begin = std::chrono::steady_clock::now();
+  feedAll(0, clip.Packets());
+  ASSERT_TRUE(waitFor([&] { return stats(0).framesDecoded >= clip.units.size() - 3; }));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  const VdPlayStats s = stats(0);
+  EXPECT_LT(s.framesDisplayed, s.framesDecoded) << "late pictures were dropped";
+  EXPECT_GT(s.framesDisplayed, 0u);
+  EXPECT_LT(seconds, 1.6) << "far quicker than the 1.6 s of normal speed";
+}

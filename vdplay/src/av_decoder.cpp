@@ -38,6 +38,7 @@ void copyPlane(std::uint8_t* dst, int dstWidth, const std::uint8_t* src, int src
 }  // namespace
 
 AvDecoder::~AvDecoder() {
+  for (Slot& slot : slots_) av_frame_free(&slot.frame);
   sws_freeContext(sws_);
   if (parser_) av_parser_close(parser_);
   av_frame_free(&frame_);
@@ -56,7 +57,9 @@ std::uint32_t AvDecoder::init(const StreamFormat& format, int codecId) {
   ctx_ = avcodec_alloc_context3(codec);
   packet_ = av_packet_alloc();
   frame_ = av_frame_alloc();
-  if (!ctx_ || !packet_ || !frame_) return VDPLAY_ERR_ALLOC;
+  slots_[0].frame = av_frame_alloc();
+  slots_[1].frame = av_frame_alloc();
+  if (!ctx_ || !packet_ || !frame_ || !slots_[0].frame || !slots_[1].frame) return VDPLAY_ERR_ALLOC;
   // One thread per port: 32 ports already use every core, and frame
   // threading would add a frame of delay and a copy of the decoder per thread.
   ctx_->thread_count = 1;
@@ -100,8 +103,9 @@ bool AvDecoder::receive(Picture& out, std::uint32_t& damaged) {
   for (;;) {
     const int rc = avcodec_receive_frame(ctx_, frame_);
     if (rc == 0) {
-      if (acceptFrame(damaged) && convertFrame(out)) return true;
-      continue;
+      if (!acceptFrame(damaged)) continue;
+      takeFrame(out);
+      return true;
     }
     if (rc == AVERROR_EOF) {  // drained: every held picture is out
       restartAfterEnd();
@@ -170,38 +174,56 @@ bool AvDecoder::acceptFrame(std::uint32_t& damaged) {
   return ok;
 }
 
-bool AvDecoder::convertFrame(Picture& out) {
+void AvDecoder::takeFrame(Picture& out) {
+  // Into the slot that is not on display; converted only when needed.
+  const int index = shownSlot_ == 0 ? 1 : 0;
+  Slot& slot = slots_[index];
+  av_frame_unref(slot.frame);
+  av_frame_move_ref(slot.frame, frame_);
+  slot.converted = false;
   // I420 needs even sides: an odd last row or column is left out.
-  const int w = frame_->width & ~1, h = frame_->height & ~1;
-  const std::size_t ySize = static_cast<std::size_t>(w) * h;
-  picture_.resize(ySize * 3 / 2);
-  std::uint8_t* planes[3] = {picture_.data(), picture_.data() + ySize,
-                             picture_.data() + ySize + ySize / 4};
-  if (isPlain420(frame_->format)) {
-    copyPlane(planes[0], w, frame_->data[0], frame_->linesize[0], h);
-    copyPlane(planes[1], w / 2, frame_->data[1], frame_->linesize[1], h / 2);
-    copyPlane(planes[2], w / 2, frame_->data[2], frame_->linesize[2], h / 2);
-  } else {
-    sws_ = sws_getCachedContext(sws_, w, h, static_cast<AVPixelFormat>(frame_->format), w, h,
-                                AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    const int strides[3] = {w, w / 2, w / 2};
-    if (!sws_ || sws_scale(sws_, frame_->data, frame_->linesize, 0, h, planes, strides) != h) {
-      av_frame_unref(frame_);
-      return false;
-    }
-  }
-  out.data = picture_.data();
-  out.bytes = picture_.size();
-  out.width = w;
-  out.height = h;
-  if (bare_ || frame_->best_effort_timestamp == AV_NOPTS_VALUE) {
+  out.width = slot.frame->width & ~1;
+  out.height = slot.frame->height & ~1;
+  out.bytes = vdstream::pictureBytes(static_cast<std::uint32_t>(out.width),
+                                     static_cast<std::uint32_t>(out.height));
+  out.data = nullptr;
+  out.slot = index;
+  if (bare_ || slot.frame->best_effort_timestamp == AV_NOPTS_VALUE) {
     out.stampMs = static_cast<std::uint32_t>(picturesOut_ * 1000 * fpsDen_ / fpsNum_);
   } else {
-    out.stampMs = static_cast<std::uint32_t>(frame_->best_effort_timestamp);
+    out.stampMs = static_cast<std::uint32_t>(slot.frame->best_effort_timestamp);
   }
   ++picturesOut_;
-  av_frame_unref(frame_);
-  return true;
+}
+
+const std::uint8_t* AvDecoder::pixels(Picture& picture) {
+  if (picture.slot < 0 || picture.slot > 1) return nullptr;
+  Slot& slot = slots_[picture.slot];
+  if (!slot.converted) {
+    if (!convert(slot, picture.width, picture.height)) return nullptr;
+    slot.converted = true;
+    av_frame_unref(slot.frame);  // the decoder may reuse its buffer
+  }
+  picture.data = slot.i420.data();
+  return picture.data;
+}
+
+bool AvDecoder::convert(Slot& slot, int w, int h) {
+  const AVFrame* f = slot.frame;
+  const std::size_t ySize = static_cast<std::size_t>(w) * h;
+  slot.i420.resize(ySize * 3 / 2);
+  std::uint8_t* planes[3] = {slot.i420.data(), slot.i420.data() + ySize,
+                             slot.i420.data() + ySize + ySize / 4};
+  if (isPlain420(f->format)) {
+    copyPlane(planes[0], w, f->data[0], f->linesize[0], h);
+    copyPlane(planes[1], w / 2, f->data[1], f->linesize[1], h / 2);
+    copyPlane(planes[2], w / 2, f->data[2], f->linesize[2], h / 2);
+    return true;
+  }
+  sws_ = sws_getCachedContext(sws_, w, h, static_cast<AVPixelFormat>(f->format), w, h,
+                              AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  const int strides[3] = {w, w / 2, w / 2};
+  return sws_ && sws_scale(sws_, f->data, f->linesize, 0, h, planes, strides) == h;
 }
 
 bool AvDecoder::holdsPictures() const {
@@ -251,6 +273,11 @@ void AvDecoder::restartAfterEnd() {
 }
 
 void AvDecoder::flush() {
+  for (Slot& slot : slots_) {
+    av_frame_unref(slot.frame);
+    slot.converted = false;
+  }
+  shownSlot_ = -1;
   avcodec_flush_buffers(ctx_);
   unitWaiting_ = false;
   bareStart_ = bareEnd_ = 0;

@@ -30,6 +30,9 @@ class AvDecoder final : public PictureDecoder {
 
   bool send(const ByteRing::View& in, std::uint32_t type, std::uint32_t stampMs) override;
   bool receive(Picture& out, std::uint32_t& damaged) override;
+  const std::uint8_t* pixels(Picture& picture) override;
+  bool keepsShownPicture() const override { return true; }
+  void markShown(const Picture& picture) override { shownSlot_ = picture.slot; }
   bool holdsPictures() const override;
   void drain() override;
   void flush() override;
@@ -38,8 +41,16 @@ class AvDecoder final : public PictureDecoder {
  private:
   bool nextPacket();
   bool parseBareInput();
+  // A decoded picture: the frame until its pixels are made, then the I420 copy.
+  struct Slot {
+    AVFrame* frame = nullptr;
+    std::vector<std::uint8_t> i420;
+    bool converted = false;
+  };
+
   bool acceptFrame(std::uint32_t& damaged);
-  bool convertFrame(Picture& out);
+  void takeFrame(Picture& out);
+  bool convert(Slot& slot, int width, int height);
   void restartAfterEnd();
   void restartParser();
 
@@ -58,7 +69,9 @@ class AvDecoder final : public PictureDecoder {
   std::vector<std::uint8_t> bareInput_;  // bare stream bytes not yet parsed (+ padding room)
   std::size_t bareStart_ = 0, bareEnd_ = 0;
 
-  std::vector<std::uint8_t> picture_;  // the I420 picture handed out
+  // Two pictures live at once: the one on display and the one decoded next.
+  Slot slots_[2];
+  int shownSlot_ = -1;
   std::uint64_t picturesOut_ = 0;      // for the stamps of a bare stream
   bool sentSinceEnd_ = false;          // packets went in since the decoder last ran dry
   bool draining_ = false;

@@ -33,7 +33,7 @@ void Port::threadMain() {
     }
     switch (waitToShow(lk, s.get())) {
       case ShowDecision::Show:
-        show(lk, s->pending);
+        show(lk, s, s->pending);
         s->hasPending = false;
         break;
       case ShowDecision::Drop:  // too late at a fast speed: on to the next one
@@ -199,7 +199,8 @@ Port::ShowDecision Port::waitToShow(std::unique_lock<std::mutex>& lk, const Stre
   }
 }
 
-void Port::show(std::unique_lock<std::mutex>& lk, const Picture& picture) {
+void Port::show(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Stream>& s,
+                Picture& picture) {
   const VdDisplayCallback cb = exiting() ? nullptr : callback_;
   callbackRunning_ = cb != nullptr;
   if (cb) ++callbackCalls_;
@@ -210,11 +211,13 @@ void Port::show(std::unique_lock<std::mutex>& lk, const Picture& picture) {
   const bool stepped = stepping_;
   lk.unlock();
   {
+    // Pixels are made only for a window or a callback.
     std::lock_guard<std::mutex> paint(paintMutex_);
-    if (painter_) painter_->present(picture.data, picture.width, picture.height, settings);
+    if (painter_ && s->decoder->pixels(picture))
+      painter_->present(picture.data, picture.width, picture.height, settings);
   }
-  keep(picture);
-  if (cb) {
+  keep(s, picture);
+  if (cb && s->decoder->pixels(picture)) {
     cb(index_, reinterpret_cast<char*>(const_cast<std::uint8_t*>(picture.data)),
        static_cast<VdLong>(picture.bytes), picture.width, picture.height,
        static_cast<VdLong>(picture.stampMs), VDPLAY_FRAME_I420, 0);
@@ -222,18 +225,25 @@ void Port::show(std::unique_lock<std::mutex>& lk, const Picture& picture) {
   lk.lock();
   // Unless a reset or close came meanwhile, it is the picture on display.
   kept_.valid = keptDrops_ == drops;
+  kept_.stream = kept_.valid ? s : nullptr;
   callbackRunning_ = false;
   ++displayed_;
   if (!stepped) pacer_.shown(Clock::now());
   idle_.notify_all();
 }
 
-void Port::keep(const Picture& picture) {
+void Port::keep(const std::shared_ptr<Stream>& s, Picture& picture) {
+  kept_.byDecoder = s->decoder->keepsShownPicture();
+  if (kept_.byDecoder) {
+    s->decoder->markShown(picture);
+    kept_.picture = picture;
+    return;
+  }
   // assign() reuses the buffer: no allocation while the picture size stays.
-  kept_.bytes.assign(picture.data, picture.data + picture.bytes);
-  kept_.width = picture.width;
-  kept_.height = picture.height;
-  kept_.stampMs = picture.stampMs;
+  if (!s->decoder->pixels(picture)) return;
+  kept_.copy.assign(picture.data, picture.data + picture.bytes);
+  kept_.picture = picture;
+  kept_.picture.data = kept_.copy.data();
 }
 
 bool Port::keptPictureDue() const {
@@ -242,13 +252,20 @@ bool Port::keptPictureDue() const {
 
 void Port::handOverKeptPicture(std::unique_lock<std::mutex>& lk) {
   const VdDisplayCallback cb = callback_;
+  const std::shared_ptr<Stream> s = kept_.stream;
+  Picture picture = kept_.picture;
   keptWanted_ = false;
   callbackRunning_ = true;
   ++callbackCalls_;
   lk.unlock();
-  // Only this thread writes kept_.bytes, so they need no lock while in use.
-  cb(index_, reinterpret_cast<char*>(kept_.bytes.data()), static_cast<VdLong>(kept_.bytes.size()),
-     kept_.width, kept_.height, static_cast<VdLong>(kept_.stampMs), VDPLAY_FRAME_I420, 0);
+  // Only this thread changes kept_.picture and the decoder, so neither needs
+  // the lock while in use; s keeps the decoder alive through a close.
+  const std::uint8_t* pixels = kept_.byDecoder ? s->decoder->pixels(picture) : picture.data;
+  if (pixels) {
+    cb(index_, reinterpret_cast<char*>(const_cast<std::uint8_t*>(pixels)),
+       static_cast<VdLong>(picture.bytes), picture.width, picture.height,
+       static_cast<VdLong>(picture.stampMs), VDPLAY_FRAME_I420, 0);
+  }
   lk.lock();
   callbackRunning_ = false;
   idle_.notify_all();
@@ -257,6 +274,7 @@ void Port::handOverKeptPicture(std::unique_lock<std::mutex>& lk) {
 void Port::dropKeptPictureLocked() {
   ++keptDrops_;
   kept_.valid = false;
+  kept_.stream.reset();
   keptWanted_ = false;
 }
 

@@ -34,9 +34,20 @@ class PictureDecoder {
   // Adds the units or pictures found damaged meanwhile to damaged.
   virtual bool receive(Picture& out, std::uint32_t& damaged) = 0;
 
+  // The I420 pixels of a picture from receive() (or nullptr when they cannot
+  // be made); valid as long as the picture itself.
+  virtual const std::uint8_t* pixels(Picture& picture) { return picture.data; }
+
   // Pictures point into the input given to send(): that input must stay in
   // the source buffer until receive() has returned false.
   virtual bool readsInPlace() const { return false; }
+
+  // The decoder keeps the picture marked shown (and its pixels) valid until
+  // another one is marked shown or it is flushed, so the port need not copy
+  // the picture on display. Otherwise a picture is valid only until the
+  // next receive().
+  virtual bool keepsShownPicture() const { return false; }
+  virtual void markShown(const Picture&) {}
 
   // Pictures are held back (for reordering) that only more input or drain()
   // releases.

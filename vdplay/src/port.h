@@ -44,14 +44,15 @@ struct Stream {
   DecodeOptions appliedOptions;
 };
 
-// The picture on display, copied when it is shown, so that a display
-// callback installed later (a snapshot while paused) can be handed it. Only
-// the display thread touches the bytes; `valid` is guarded by the port lock.
+// The picture on display, so that a display callback installed later (a
+// snapshot while paused) can be handed it: held by the decoder when it keeps
+// its shown picture, else copied when shown. Only the display thread touches
+// it, except `valid` and `stream`, which the port lock guards.
 struct KeptPicture {
-  std::vector<std::uint8_t> bytes;
-  int width = 0;
-  int height = 0;
-  std::uint32_t stampMs = 0;
+  Picture picture;
+  std::shared_ptr<Stream> stream;  // whose decoder holds it
+  bool byDecoder = false;
+  std::vector<std::uint8_t> copy;  // when the decoder does not keep it
   bool valid = false;
 };
 
@@ -113,8 +114,8 @@ class Port {
   void abandonPending(Stream& s);
   void applyOptions(std::unique_lock<std::mutex>& lk, Stream& s);
   ShowDecision waitToShow(std::unique_lock<std::mutex>& lk, const Stream* s);
-  void show(std::unique_lock<std::mutex>& lk, const Picture& picture);
-  void keep(const Picture& picture);
+  void show(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Stream>& s, Picture& picture);
+  void keep(const std::shared_ptr<Stream>& s, Picture& picture);
   bool keptPictureDue() const;
   void handOverKeptPicture(std::unique_lock<std::mutex>& lk);
   void dropKeptPictureLocked();

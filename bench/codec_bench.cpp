@@ -1,0 +1,357 @@
+// H.264 through the player and the stand-in, with clips encoded at run time
+// by the ffmpeg command: decoding cost at 1080p25 beside FFmpeg's own
+// single-threaded decode of the same access units, 32 CIF ports and 4 1080p
+// ports at real rate (pictures lost, CPU, memory per 1080p port), and
+// Play_GetPicture on a playing 1080p stream.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <VdPlay.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "CodecClips.h"
+#include "StandInSupport.h"
+#include "Targets.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using sp_test::Clip;
+using sp_test::ClipSpec;
+
+constexpr std::uint32_t kFps = 25;
+constexpr std::uint32_t kRealRateSeconds = 10;
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// Resident memory of the process in MB (VmRSS).
+double ResidentMb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+  }
+  return 0;
+}
+
+const Clip& H264Clip(std::uint32_t width, std::uint32_t height, std::uint32_t frames) {
+  ClipSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.fps = kFps;
+  spec.frames = frames;
+  spec.gop = 50;
+  const Clip& clip = sp_test::MakeClip(spec);
+  if (clip.units.empty()) throw std::runtime_error("the ffmpeg command could not make a clip");
+  return clip;
+}
+
+void OpenClip(ISinglePlayer* player, std::int32_t port, const Clip& clip) {
+  std::vector<std::uint8_t> header = clip.Header();
+  if (player->Play_SetOpenMode(port, 0) != SP_OK ||
+      player->Play_OpenStream(nullptr, port, header.data(),
+                              static_cast<std::uint32_t>(header.size()), 0) != SP_OK) {
+    throw std::runtime_error("cannot open an H.264 stream on host port " + std::to_string(port));
+  }
+}
+
+// Feeds every port one access unit of the clip per frame interval, the clip
+// over and over, on a fixed schedule, for `frames` frames per port.
+class ClipFeeder {
+ public:
+  ClipFeeder(ISinglePlayer* player, std::vector<std::int32_t> ports, const Clip& clip,
+             std::uint32_t frames)
+      : player_(player), ports_(std::move(ports)), frames_(frames) {
+    const auto type = vdstream::Payload::H264;
+    for (const sp_test::AccessUnit& unit : clip.units) {
+      packets_.push_back(vdstream::makePacket(unit.data.data(), unit.data.size(), 0, type));
+    }
+  }
+  ~ClipFeeder() { Join(); }
+
+  void Start() { thread_ = std::thread(&ClipFeeder::Run, this); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  std::uint32_t Fed() const { return fed_.load(); }
+  std::uint32_t Refused() const { return refused_.load(); }
+
+ private:
+  void Run() {
+    const auto interval = std::chrono::microseconds(1000000 / kFps);
+    const Clock::time_point start = Clock::now();
+    for (std::uint32_t frame = 0; frame < frames_; ++frame) {
+      std::this_thread::sleep_until(start + frame * interval);
+      std::vector<std::uint8_t>& packet = packets_[frame % packets_.size()];
+      for (std::int32_t port : ports_) {
+        const std::int32_t result = player_->Play_InputData(
+            port, packet.data(), static_cast<std::uint32_t>(packet.size()), 0);
+        (result == SP_OK ? fed_ : refused_).fetch_add(1);
+      }
+    }
+  }
+
+  ISinglePlayer* player_;
+  std::vector<std::int32_t> ports_;
+  std::uint32_t frames_;
+  std::vector<std::vector<std::uint8_t>> packets_;
+  std::atomic<std::uint32_t> fed_{0};
+  std::atomic<std::uint32_t> refused_{0};
+  std::thread thread_;
+};
+
+struct Counts {
+  std::uint32_t shown = 0;
+  std::uint32_t damaged = 0;
+};
+
+Counts CountsOf(ISinglePlayer* player, const std::vector<std::int32_t>& ports) {
+  Counts counts;
+  for (std::int32_t port : ports) {
+    VdPlayStats stats{};
+    if (VdPlayX_GetStats(bench::DecoderPortOf(player, port), &stats)) {
+      counts.shown += stats.framesDisplayed;
+      counts.damaged += stats.packetsDamaged;
+    }
+  }
+  return counts;
+}
+
+// What a real-rate run measured.
+struct RealRun {
+  double cpuSeconds = 0;
+  double wallSeconds = 0;
+  double residentAddedMb = 0;
+  std::uint32_t fed = 0;
+  std::uint32_t refused = 0;
+  Counts counts;
+};
+
+// Plays the clip on `portCount` host ports fed at real rate for `frames`
+// frames each; waits for the last pictures (held for reordering, they come
+// out a second after the data ends).
+RealRun PlayAtRealRate(const Clip& clip, int portCount, std::uint32_t frames) {
+  ISinglePlayer* player = bench::InitialisedPlayer(0);
+  std::vector<std::int32_t> ports;
+  for (int i = 0; i < portCount; ++i) ports.push_back(i);
+  const double residentBefore = ResidentMb();
+  for (std::int32_t port : ports) OpenClip(player, port, clip);
+  ClipFeeder feeder(player, ports, clip, frames);
+
+  RealRun run;
+  double residentPlaying = 0;
+  const double cpu0 = ProcessCpuSeconds();
+  const Clock::time_point t0 = Clock::now();
+  feeder.Start();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  residentPlaying = ResidentMb();
+  feeder.Join();
+  run.fed = feeder.Fed();
+  run.refused = feeder.Refused();
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(3);
+  while ((run.counts = CountsOf(player, ports)).shown < run.fed && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  run.wallSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  run.cpuSeconds = ProcessCpuSeconds() - cpu0;
+  run.residentAddedMb = residentPlaying - residentBefore;
+  bench::CloseStreams(player, ports);
+  return run;
+}
+
+void ReportRealRun(benchmark::State& state, const RealRun& run, int ports, std::uint32_t frames) {
+  const double videoSeconds = static_cast<double>(frames) / kFps;
+  state.counters["ports"] = ports;
+  state.counters["wall_s"] = run.wallSeconds;
+  state.counters["cpu_s"] = run.cpuSeconds;
+  state.counters["cpu_s_per_video_s"] = run.cpuSeconds / videoSeconds;
+  state.counters["frames_fed"] = run.fed;
+  state.counters["frames_shown"] = run.counts.shown;
+  state.counters["frames_lost"] = static_cast<double>(run.fed) - run.counts.shown;
+  state.counters["refused"] = run.refused;
+  state.counters["damaged"] = run.counts.damaged;
+  state.counters["rss_mb_per_port"] = run.residentAddedMb / ports;
+}
+
+// ------------------------------------------------------------ decoding cost
+
+// FFmpeg's own single-threaded decode of the access units: thread CPU time.
+// Paced, it decodes one unit per frame interval as the player does (so both
+// find the caches as cold as playback leaves them); else back to back.
+double FfmpegDecodeSeconds(const Clip& clip, bool paced) {
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  ctx->thread_count = 1;
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  if (avcodec_open2(ctx, codec, nullptr) < 0) throw std::runtime_error("no H.264 decoder");
+  std::vector<std::uint8_t> unit;
+  int pictures = 0;
+  const double t0 = ThreadCpuSeconds();
+  const Clock::time_point start = Clock::now();
+  for (std::size_t i = 0; i <= clip.units.size(); ++i) {
+    if (paced) std::this_thread::sleep_until(start + i * std::chrono::microseconds(1000000 / kFps));
+    if (i < clip.units.size()) {
+      unit = clip.units[i].data;
+      unit.resize(unit.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+      packet->data = unit.data();
+      packet->size = static_cast<int>(clip.units[i].data.size());
+      avcodec_send_packet(ctx, packet);
+    } else {
+      avcodec_send_packet(ctx, nullptr);  // the pictures held for reordering
+    }
+    while (avcodec_receive_frame(ctx, frame) == 0) {
+      ++pictures;
+      av_frame_unref(frame);
+    }
+  }
+  const double seconds = ThreadCpuSeconds() - t0;
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&ctx);
+  if (pictures != static_cast<int>(clip.units.size())) throw std::runtime_error("FFmpeg lost pictures");
+  return seconds;
+}
+
+void BM_H264_1080p25_DecodeCost(benchmark::State& state) {
+  const std::uint32_t frames = 125;  // 5 s of video
+  const Clip& clip = H264Clip(1920, 1080, frames);
+  double ffmpeg = 0, backToBack = 0;
+  RealRun run;
+  for (auto _ : state) {
+    backToBack = FfmpegDecodeSeconds(clip, false);
+    ffmpeg = FfmpegDecodeSeconds(clip, true);
+    run = PlayAtRealRate(clip, 1, frames);
+  }
+  ReportRealRun(state, run, 1, frames);
+  const double videoSeconds = static_cast<double>(frames) / kFps;
+  state.counters["ffmpeg_cpu_s_per_video_s"] = ffmpeg / videoSeconds;
+  state.counters["ffmpeg_back_to_back_cpu_s_per_video_s"] = backToBack / videoSeconds;
+  state.counters["ratio"] = run.cpuSeconds / ffmpeg;
+}
+BENCHMARK(BM_H264_1080p25_DecodeCost)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+// ------------------------------------------------------------ many ports
+
+void BM_H264_Ports32_Cif25_RealRate(benchmark::State& state) {
+  const Clip& clip = H264Clip(352, 288, 100);
+  RealRun run;
+  for (auto _ : state) run = PlayAtRealRate(clip, 32, kRealRateSeconds * kFps);
+  ReportRealRun(state, run, 32, kRealRateSeconds * kFps);
+}
+BENCHMARK(BM_H264_Ports32_Cif25_RealRate)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+void BM_H264_Ports4_1080p25_RealRate(benchmark::State& state) {
+  const Clip& clip = H264Clip(1920, 1080, 100);
+  RealRun run;
+  for (auto _ : state) run = PlayAtRealRate(clip, 4, kRealRateSeconds * kFps);
+  ReportRealRun(state, run, 4, kRealRateSeconds * kFps);
+}
+BENCHMARK(BM_H264_Ports4_1080p25_RealRate)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+// ------------------------------------------------------------ capture at 1080p
+
+void BM_GetPicture_1080pH264(benchmark::State& state) {
+  const Clip& clip = H264Clip(1920, 1080, 100);
+  ISinglePlayer* player = bench::InitialisedPlayer(0);
+  const std::vector<std::int32_t> ports = {0};
+  OpenClip(player, 0, clip);
+  ClipFeeder feeder(player, ports, clip, 4 * kFps);
+  feeder.Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  const std::string path = bench::SharedFolder().File("capture1080.bmp");
+  std::vector<double> latenciesMs;
+  int failures = 0;
+  for (auto _ : state) {
+    for (int i = 0; i < 30; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(37));
+      const Clock::time_point t0 = Clock::now();
+      if (player->Play_GetPicture(0, path.c_str()) != SP_OK) ++failures;
+      latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+  }
+  feeder.Join();
+  bench::CloseStreams(player, ports);
+  state.counters["captures"] = static_cast<double>(latenciesMs.size());
+  state.counters["failed"] = failures;
+  state.counters["median_ms"] = bench::Median(latenciesMs);
+  state.counters["p90_ms"] = bench::Quantile(latenciesMs, 0.9);
+  if (failures != 0) state.SkipWithError("a capture failed");
+}
+BENCHMARK(BM_GetPicture_1080pH264)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+std::string DescribeRealRun(const bench::Run& run) {
+  return bench::Format("%.0f shown of %.0f fed (%.0f lost, %.0f refused, %.0f damaged); "
+                       "%.3f CPU-s per s of video",
+                       bench::Counter(run, "frames_shown"), bench::Counter(run, "frames_fed"),
+                       bench::Counter(run, "frames_lost"), bench::Counter(run, "refused"),
+                       bench::Counter(run, "damaged"), bench::Counter(run, "cpu_s_per_video_s"));
+}
+
+double Lost(const bench::Run& run) {
+  return bench::Counter(run, "frames_lost") + bench::Counter(run, "refused") +
+         bench::Counter(run, "damaged");
+}
+
+const bool kFigures =
+    bench::AddFigure(
+        {"H.264 1080p25, 5 s through the player and the stand-in at real rate: process CPU "
+         "against FFmpeg's single-threaded decode of the same access units at the same pace",
+         "BM_H264_1080p25_DecodeCost", "",
+         [](const bench::Run& run) { return bench::Counter(run, "ratio"); },
+         [](const bench::Run& run) {
+           return bench::Format(
+               "ratio %.3f (%.3f against %.3f CPU-s per s of video; FFmpeg back to back %.3f)",
+               bench::Counter(run, "ratio"), bench::Counter(run, "cpu_s_per_video_s"),
+               bench::Counter(run, "ffmpeg_cpu_s_per_video_s"),
+               bench::Counter(run, "ffmpeg_back_to_back_cpu_s_per_video_s"));
+         },
+         true, 1.15, "<= 1.15"}) &&
+    bench::AddFigure({"32 ports, H.264 CIF at 25 fps, real rate, 10 s: pictures lost",
+                      "BM_H264_Ports32_Cif25_RealRate", "", Lost, DescribeRealRun, true, 0.0,
+                      "none lost"}) &&
+    bench::AddFigure({"4 ports, H.264 1080p at 25 fps, real rate, 10 s: pictures lost",
+                      "BM_H264_Ports4_1080p25_RealRate", "", Lost, DescribeRealRun, true, 0.0,
+                      "none lost"}) &&
+    bench::AddFigure(
+        {"4 ports as above: resident memory added per playing 1080p port",
+         "BM_H264_Ports4_1080p25_RealRate", "",
+         [](const bench::Run& run) { return bench::Counter(run, "rss_mb_per_port"); },
+         [](const bench::Run& run) {
+           return bench::Format("%.1f MB", bench::Counter(run, "rss_mb_per_port"));
+         },
+         true, 40.0, "<= 40 MB"}) &&
+    bench::AddFigure(bench::Info(
+        "Play_GetPicture on a playing 1080p25 H.264 stream, call to return (BMP written in the call)",
+        "BM_GetPicture_1080pH264", "", [](const bench::Run& run) {
+          return bench::Format("median %.1f ms (p90 %.1f ms; %.0f captures)",
+                               bench::Counter(run, "median_ms"), bench::Counter(run, "p90_ms"),
+                               bench::Counter(run, "captures"));
+        }));
+
+}  // namespace

@@ -238,12 +238,4 @@ std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::strin
 #endif
 }
 
-bool readsVideoFiles() {
-#if defined(SPDEMO_READS_VIDEO_FILES)
-  return true;
-#else
-  return false;
-#endif
-}
-
 }  // namespace spdemo

@@ -61,22 +61,6 @@ struct RealAllocator {
   ReallocFn realloc = nullptr;
 };
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-}  // namespace
-}  // namespace failing_allocator
-// A sanitizer's runtime calls malloc while it starts, before dlsym may be
-// used: its allocator is called by the names it exports.
-extern "C" void* __interceptor_malloc(std::size_t);
-extern "C" void* __interceptor_calloc(std::size_t, std::size_t);
-extern "C" void* __interceptor_realloc(void*, std::size_t);
-namespace failing_allocator {
-namespace {
-const RealAllocator& Real() {
-  static const RealAllocator real{&__interceptor_malloc, &__interceptor_calloc,
-                                  &__interceptor_realloc};
-  return real;
-}
-#else
 const RealAllocator& Real() {
   static RealAllocator real = [] {
     resolving = true;
@@ -89,7 +73,6 @@ const RealAllocator& Real() {
   }();
   return real;
 }
-#endif
 
 void* AllocateOrNull(std::size_t size) {
   if (FailThisOne()) return nullptr;

@@ -61,16 +61,19 @@ struct RealAllocator {
   ReallocFn realloc = nullptr;
 };
 
+// Resolved by the first allocation of the process, before any thread of its
+// own starts. No function-local static: its guard is a call a sanitizer
+// intercepts, and the first allocation may come before the sanitizer runs.
+RealAllocator real;
+
 const RealAllocator& Real() {
-  static RealAllocator real = [] {
+  if (real.malloc == nullptr) {
     resolving = true;
-    RealAllocator r;
-    r.malloc = reinterpret_cast<MallocFn>(dlsym(RTLD_NEXT, "malloc"));
-    r.calloc = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
-    r.realloc = reinterpret_cast<ReallocFn>(dlsym(RTLD_NEXT, "realloc"));
+    real.calloc = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
+    real.realloc = reinterpret_cast<ReallocFn>(dlsym(RTLD_NEXT, "realloc"));
+    real.malloc = reinterpret_cast<MallocFn>(dlsym(RTLD_NEXT, "malloc"));
     resolving = false;
-    return r;
-  }();
+  }
   return real;
 }
 

@@ -153,8 +153,10 @@ void LogFile::WriteRecord(const std::string& path, const std::string& label1,
   RecordWriter& writer = recordWriter();
   std::lock_guard<std::mutex> lock(writer.mutex);
   // Binary append: the CR LF line ends are written explicitly (see
-  // appendWithCrLf), identically on both builds.
-  std::FILE* file = std::fopen(path.c_str(), "ab");
+  // appendWithCrLf), identically on both builds. "a+" rather than "a": some C
+  // libraries seek to the end of the file when opening it for appending
+  // only, a system call the seek below makes anyway.
+  std::FILE* file = std::fopen(path.c_str(), "a+b");
   if (file == nullptr) return;
   // Unbuffered, so the record goes out in one write and nothing of it is
   // left in a buffer when that write falls short; the end of the file is the

@@ -11,12 +11,16 @@ namespace {
 
 constexpr std::chrono::milliseconds kCaptureWait{50};
 
-// Counts a Play_GetPicture in progress for the player's destructor; the
-// decrement is the last thing the capture does with the player.
+// Counts a Play_GetPicture in progress for the player's destructor, from
+// before its boundary to after it; the decrement is the last thing the
+// capture does with the player, so a release waits for its records too.
 class CaptureInProgress {
  public:
   CaptureInProgress(std::mutex& mutex, std::condition_variable& done, int32_t& active)
-      : mutex_(mutex), done_(done), active_(active) {}
+      : mutex_(mutex), done_(done), active_(active) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++active_;
+  }
   ~CaptureInProgress() {
     std::lock_guard<std::mutex> lock(mutex_);
     --active_;
@@ -76,9 +80,7 @@ int32_t SinglePlayer::GetPicture(int32_t port, const char* path) {
     std::lock_guard<std::mutex> lock(captureMutex);
     capturePath = path;
     serial = ++captureSerial;
-    ++activeCaptures;
   }
-  CaptureInProgress inProgress(captureMutex, captureDone, activeCaptures);
 
   if (!VdPlay_SetDisplayCallBack(decoderPort, &CaptureDisplayCallback)) {
     result = DecoderFailure(decoderPort, "VdPlay_SetDisplayCallBack()");
@@ -115,7 +117,14 @@ int32_t SinglePlayer::GetPicture(int32_t port, const char* path) {
 }
 
 int32_t SP_STDCALL SinglePlayer::Play_GetPicture(int32_t port, const char* path) {
-  return AtBoundary(texts::kTraceGetPicture, [&] { return GetPicture(port, path); }, port, path);
+  try {
+    CaptureInProgress inProgress(captureMutex, captureDone, activeCaptures);
+    return AtBoundary(
+        texts::kTraceGetPicture, [&] { return GetPicture(port, path); }, port, path);
+  } catch (...) {
+    // The count could not be taken (the lock failed): nothing was done.
+    return kUnknownDecoderErrorResult;
+  }
 }
 
 }  // namespace sp

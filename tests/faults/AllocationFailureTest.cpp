@@ -22,8 +22,10 @@
 #if defined(SP_OVER_STAND_IN)
 #include <VdPlay.h>
 #include <VdStreamFormat.h>
+#define SP_DECODER_NAME "stand-in decoder"
 #else
 #include "FakeVdPlay.h"
+#define SP_DECODER_NAME "fake decoder"
 #endif
 
 namespace {
@@ -215,10 +217,10 @@ class AllocationFailure : public ::testing::Test {
 
 TEST_F(AllocationFailure, EachAllocationFailingOnceGivesDefinedResults) {
   const long runs = FailEachAllocationInTurn(Mode::Once);
-  std::printf(
-      "allocation failure, each allocation once: %ld runs, %ld logs checked whole, "
-      "%ld records of a caught allocation failure\n",
-      runs, logsChecked, allocationRecords);
+  std::printf("allocation failure, " SP_DECODER_NAME
+              ", each allocation once: %ld runs, %ld logs checked whole, "
+              "%ld records of a caught allocation failure\n",
+              runs, logsChecked, allocationRecords);
   EXPECT_GT(runs, 20);
   // Where the record could still be written, the failure is in the log.
   EXPECT_GT(allocationRecords, 0);
@@ -226,10 +228,10 @@ TEST_F(AllocationFailure, EachAllocationFailingOnceGivesDefinedResults) {
 
 TEST_F(AllocationFailure, AllocationsFailingFromSomePointOnGiveDefinedResults) {
   const long runs = FailEachAllocationInTurn(Mode::FromThenOn);
-  std::printf(
-      "allocation failure, every allocation from the n-th on: %ld runs, %ld logs checked "
-      "whole\n",
-      runs, logsChecked);
+  std::printf("allocation failure, " SP_DECODER_NAME
+              ", every allocation from the n-th on: %ld runs, %ld logs checked "
+              "whole\n",
+              runs, logsChecked);
   EXPECT_GT(runs, 20);
 }
 

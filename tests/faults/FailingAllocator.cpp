@@ -61,35 +61,21 @@ struct RealAllocator {
   ReallocFn realloc = nullptr;
 };
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-}  // namespace
-}  // namespace failing_allocator
-// A sanitizer's runtime calls malloc while it starts, before dlsym may be
-// used: its allocator is called by the names it exports.
-extern "C" void* __interceptor_malloc(std::size_t);
-extern "C" void* __interceptor_calloc(std::size_t, std::size_t);
-extern "C" void* __interceptor_realloc(void*, std::size_t);
-namespace failing_allocator {
-namespace {
+// Resolved by the first allocation of the process, before any thread of its
+// own starts. No function-local static: its guard is a call a sanitizer
+// intercepts, and the first allocation may come before the sanitizer runs.
+RealAllocator real;
+
 const RealAllocator& Real() {
-  static const RealAllocator real{&__interceptor_malloc, &__interceptor_calloc,
-                                  &__interceptor_realloc};
-  return real;
-}
-#else
-const RealAllocator& Real() {
-  static RealAllocator real = [] {
+  if (real.malloc == nullptr) {
     resolving = true;
-    RealAllocator r;
-    r.malloc = reinterpret_cast<MallocFn>(dlsym(RTLD_NEXT, "malloc"));
-    r.calloc = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
-    r.realloc = reinterpret_cast<ReallocFn>(dlsym(RTLD_NEXT, "realloc"));
+    real.calloc = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
+    real.realloc = reinterpret_cast<ReallocFn>(dlsym(RTLD_NEXT, "realloc"));
+    real.malloc = reinterpret_cast<MallocFn>(dlsym(RTLD_NEXT, "malloc"));
     resolving = false;
-    return r;
-  }();
+  }
   return real;
 }
-#endif
 
 void* AllocateOrNull(std::size_t size) {
   if (FailThisOne()) return nullptr;

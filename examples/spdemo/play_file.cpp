@@ -80,7 +80,8 @@ class FilePlayback {
         source_(source),
         window_(window),
         feeder_(session.player(), options.port, source, kFilePoolBytes),
-        rate_(rateOf(options.state)),
+        pausesAtFirstFrame_(options.state == PLAYSTATE_PAUSE),
+        rate_(pausesAtFirstFrame_ ? 1 : rateOf(options.state)),
         frameSeconds_(1 / source.info().framesPerSecond()) {}
 
   Ending run();
@@ -98,6 +99,7 @@ class FilePlayback {
   bool stepping() const { return options_.state == PLAYSTATE_ONE_BY_ONE; }
   void takeSnapshotIfDue(Clock::time_point now);
   void stepIfDue(Clock::time_point now);
+  void pauseAtFirstFrame(Clock::time_point now, const std::optional<DecoderCounts>& counts);
   Clock::time_point nextWake(Clock::time_point now, Clock::time_point deadline) const;
 
   const Options& options_;
@@ -107,6 +109,7 @@ class FilePlayback {
   Feeder feeder_;
   FrameCounter counter_;
   PlaybackWatch watch_;
+  bool pausesAtFirstFrame_;  // plays until a picture is on screen, then pauses
   double rate_;
   double frameSeconds_;
   Clock::time_point started_{};
@@ -133,6 +136,19 @@ void FilePlayback::stepIfDue(Clock::time_point now) {
   nextStep_ = now + seconds(kSingleFrameInterval);
 }
 
+// A paused stream shows the picture it stopped at, as a user expects (and a
+// snapshot of it is that picture): the stream plays until its first picture
+// is on screen, then pauses.
+void FilePlayback::pauseAtFirstFrame(Clock::time_point now,
+                                     const std::optional<DecoderCounts>& counts) {
+  if (!pausesAtFirstFrame_ || !counts || counts->framesShown == 0) return;
+  pausesAtFirstFrame_ = false;
+  session_.setState(PLAYSTATE_PAUSE);
+  rate_ = 0;
+  feeder_.setRate(0, now);
+  watch_.expect(false, {}, now);
+}
+
 Clock::time_point FilePlayback::nextWake(Clock::time_point now, Clock::time_point deadline) const {
   auto wake = std::min(feeder_.nextWake(), deadline);
   if (!snapshotTaken_) wake = std::min(wake, snapshotAt_);
@@ -146,7 +162,7 @@ Clock::time_point FilePlayback::nextWake(Clock::time_point now, Clock::time_poin
 
 Ending FilePlayback::run() {
   started_ = Clock::now();
-  const bool holds = rate_ == 0;
+  const bool holds = rateOf(options_.state) == 0;
   const double limit = options_.durationSeconds > 0 ? options_.durationSeconds
                        : holds                      ? kDefaultHeldSeconds
                                                     : 0;
@@ -171,6 +187,8 @@ Ending FilePlayback::run() {
     stepIfDue(now);
     if (rate_ > 0) {
       const auto counts = counter_.read();
+      pauseAtFirstFrame(now, counts);
+      if (rate_ == 0) continue;  // just paused: nothing more to watch
       lastWaiting_ = feeder_.bytesWaiting(now);
       watch_.observe(now, counts ? std::optional<std::uint64_t>(counts->framesShown)
                                  : std::nullopt,
@@ -277,7 +295,9 @@ int runPlay(const Options& options) {
     explainOpenFailure(*source);
     return 1;
   }
-  if (options.state != PLAYSTATE_PLAY) session.setState(options.state);
+  if (options.state != PLAYSTATE_PLAY && options.state != PLAYSTATE_PAUSE) {
+    session.setState(options.state);
+  }
 
   FilePlayback playback(options, session, *source, window.get());
   const Ending ending = playback.run();

@@ -86,23 +86,6 @@ bool Ffmpeg(const std::string& arguments, const std::string& folder) {
   return std::system(command.c_str()) == 0;
 }
 
-TEST(DemoRun, PausedPlaybackSleeps) {
-  sp_test::TempDir dir;
-  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 100 -pix_fmt yuv420p"
-                     " clip.y4m",
-                     dir.Slashed()));
-  ASSERT_EQ(RunDemo({"pack", "clip.y4m", "clip.vdps", "--raw"}, dir.Slashed()).exitCode, 0);
-
-  const DemoResult paused = RunDemo({"play", "clip.vdps", "--state", "2", "--duration", "4"},
-                             dir.Slashed());
-  EXPECT_EQ(paused.exitCode, 0) << paused.output;
-  EXPECT_GE(paused.seconds, 4);
-  // Waiting in a loop would take a CPU-second per second; sleeping takes
-  // next to nothing beyond start-up and the second of data read ahead.
-  EXPECT_LT(paused.cpuSeconds, 1.0) << paused.output;
-  std::printf("paused 4 s: %.2f CPU-seconds in %.2f s\n", paused.cpuSeconds, paused.seconds);
-}
-
 // The number after "frames shown " in the demo's summary, or -1.
 long FramesShown(const std::string& output) {
   std::smatch match;
@@ -187,6 +170,34 @@ double BestPsnr(const std::vector<std::uint8_t>& rgb, int width, int height,
     }
   }
   return best ? Psnr(rgb, best, width, height, 1) : 0;
+}
+
+// A paused run shows the stream's first picture and stands on it: the
+// snapshot is that picture, and waiting costs next to no CPU.
+TEST(DemoRun, PausedPlaybackShowsTheFirstPictureAndSleeps) {
+  sp_test::TempDir dir;
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 100 -pix_fmt yuv420p"
+                     " clip.y4m",
+                     dir.Slashed()));
+  ASSERT_TRUE(Ffmpeg("-i clip.y4m -frames:v 1 -f rawvideo -pix_fmt yuv420p first.yuv",
+                     dir.Slashed()));
+  ASSERT_EQ(RunDemo({"pack", "clip.y4m", "clip.vdps", "--raw"}, dir.Slashed()).exitCode, 0);
+
+  const DemoResult paused = RunDemo(
+      {"play", "clip.vdps", "--state", "2", "--duration", "4", "--snapshot", "paused.bmp"},
+      dir.Slashed());
+  EXPECT_EQ(paused.exitCode, 0) << paused.output;
+  EXPECT_EQ(FramesShown(paused.output), 1) << paused.output;
+  EXPECT_GE(paused.seconds, 4);
+  // Waiting in a loop would take a CPU-second per second; sleeping takes
+  // next to nothing beyond start-up and the second of data read ahead.
+  EXPECT_LT(paused.cpuSeconds, 1.0) << paused.output;
+  std::printf("paused 4 s: %.2f CPU-seconds in %.2f s\n", paused.cpuSeconds, paused.seconds);
+
+  const auto rgb = BmpRgb(dir.File("paused.bmp"), 352, 288);
+  ASSERT_FALSE(rgb.empty()) << "no 352x288 BMP snapshot of the paused picture";
+  EXPECT_GE(BestPsnr(rgb, 352, 288, dir.File("first.yuv")), 40)
+      << "the paused snapshot is not the first picture";
 }
 
 TEST(DemoRun, H264Mp4At720pPlaysToTheEndAtRealRateWithACorrectSnapshot) {

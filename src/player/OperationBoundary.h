@@ -18,11 +18,11 @@ inline constexpr const char kArgumentsLabel[] = "Arguments";
 inline constexpr const char kResultLabel[] = "Result";
 
 // One argument as the trace shows it: a number in decimal, or an address as
-// "present" or "null" (never what it points at).
+// "present" or "null" (never what it points at). Built implicitly from the
+// operation's own arguments, whatever their integer or pointer type.
 struct TraceArgument {
-  TraceArgument(std::int64_t number) : value(number) {}  // NOLINT: implicit by design
-  TraceArgument(const void* address)                     // NOLINT: implicit by design
-      : isAddress(true), value(address != nullptr ? 1 : 0) {}
+  TraceArgument(std::int64_t number) : value(number) {}
+  TraceArgument(const void* address) : isAddress(true), value(address != nullptr ? 1 : 0) {}
 
   bool isAddress = false;
   std::int64_t value;

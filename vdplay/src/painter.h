@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "color.h"
 
@@ -25,6 +26,30 @@ class Painter {
                        const DisplaySettings& settings) = 0;
   // Paints the last frame again, with the current settings.
   virtual void repaint(const DisplaySettings& settings) = 0;
+};
+
+// The common part of the window painters: keeps a copy of the last frame for
+// repaint() and converts the part of it that the settings show (the display
+// region when it lies within the picture, else the whole picture) to
+// 0x00RRGGBB pixels. A platform painter only puts those pixels on screen.
+class FramePainter : public Painter {
+ public:
+  void present(const std::uint8_t* i420, int width, int height,
+               const DisplaySettings& settings) final;
+  void repaint(const DisplaySettings& settings) final;
+
+ protected:
+  // Puts the last frame on screen with the settings.
+  virtual void draw(const DisplaySettings& settings) = 0;
+  // Converts the shown part into shownPixels(), row by row; returns it.
+  PixelRect renderShownPart(const DisplaySettings& settings);
+  const std::uint32_t* shownPixels() const { return pixels_.data(); }
+
+ private:
+  std::vector<std::uint8_t> frame_;
+  std::vector<std::uint32_t> pixels_;
+  int width_ = 0;
+  int height_ = 0;
 };
 
 // A painter for the window (an HWND, or an X11 window id cast to void*), or

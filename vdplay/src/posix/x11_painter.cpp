@@ -261,7 +261,7 @@ class WindowImage {
   std::vector<char> plain_;
 };
 
-class X11Painter final : public Painter {
+class X11Painter final : public FramePainter {
  public:
   // Takes over the connection.
   X11Painter(Display* display, Window window) : display_(display), window_(window) {
@@ -290,20 +290,6 @@ class X11Painter final : public Painter {
 
   static std::unique_ptr<Painter> open(Window window);
 
-  void present(const std::uint8_t* i420, int width, int height,
-               const DisplaySettings& settings) override {
-    const std::size_t bytes = static_cast<std::size_t>(width) * height * 3 / 2;
-    frame_.resize(bytes);  // allocates only when the picture size changes
-    std::memcpy(frame_.data(), i420, bytes);
-    width_ = width;
-    height_ = height;
-    draw(settings);
-  }
-
-  void repaint(const DisplaySettings& settings) override {
-    if (!frame_.empty()) draw(settings);
-  }
-
  private:
   // Called by Xlib instead of ending the process once the connection broke.
   static void connectionLost(Display*, void* painter) {
@@ -312,7 +298,7 @@ class X11Painter final : public Painter {
 
   // After each request that waits for the server, lost_ tells whether the
   // connection broke meanwhile; then nothing more may be sent.
-  void draw(const DisplaySettings& settings) {
+  void draw(const DisplaySettings& settings) override {
     if (gone_ || lost_) return;
     XWindowAttributes target;  // asked before every picture: size, visual, mapped
     if (!XGetWindowAttributes(display_, window_, &target) || lost_) {
@@ -324,13 +310,7 @@ class X11Painter final : public Painter {
     const int visualClass = target.visual->c_class;
     if (visualClass != TrueColor && visualClass != DirectColor) return;  // no colour map work
 
-    PixelRect src{0, 0, width_, height_};
-    const PixelRect& r = settings.region;
-    if (settings.regionEnabled && r.left >= 0 && r.top >= 0 && r.right <= width_ &&
-        r.bottom <= height_ && r.width() > 0 && r.height() > 0)
-      src = r;
-    pixels_.resize(static_cast<std::size_t>(src.width()) * src.height());
-    renderXrgb(frame_.data(), width_, height_, src, settings.color, pixels_.data());
+    const PixelRect src = renderShownPart(settings);
 
     if (!image_.matches(target.visual, target.depth, target.width, target.height) &&
         !image_.make(display_, target.visual, target.depth, target.width, target.height, useShm_))
@@ -348,7 +328,7 @@ class X11Painter final : public Painter {
     if (image_.holdsXrgb()) {
       auto* out = reinterpret_cast<std::uint32_t*>(image->data);
       const std::size_t stride = static_cast<std::size_t>(image->bytes_per_line) / 4;
-      stretch_.apply(pixels_.data(), srcWidth, srcHeight, out, image->width, image->height,
+      stretch_.apply(shownPixels(), srcWidth, srcHeight, out, image->width, image->height,
                      stride);
       if (opaque) {
         for (int y = 0; y < image->height; ++y)
@@ -358,7 +338,7 @@ class X11Painter final : public Painter {
     }
     // Another pixel format (e.g. 16 bits): stretch, then pack pixel by pixel.
     scaled_.resize(static_cast<std::size_t>(image->width) * image->height);
-    stretch_.apply(pixels_.data(), srcWidth, srcHeight, scaled_.data(), image->width,
+    stretch_.apply(shownPixels(), srcWidth, srcHeight, scaled_.data(), image->width,
                    image->height, static_cast<std::size_t>(image->width));
     const ChannelShift red(image->red_mask), green(image->green_mask), blue(image->blue_mask);
     const std::uint32_t* in = scaled_.data();
@@ -386,11 +366,7 @@ class X11Painter final : public Painter {
   std::atomic<bool> lost_{false};
   WindowImage image_{lost_};
   NearestStretch stretch_;
-  std::vector<std::uint8_t> frame_;
-  std::vector<std::uint32_t> pixels_;  // the shown part of the frame, converted
   std::vector<std::uint32_t> scaled_;  // only for pixel formats other than 0x00RRGGBB
-  int width_ = 0;
-  int height_ = 0;
 };
 
 std::unique_ptr<Painter> X11Painter::open(Window window) {

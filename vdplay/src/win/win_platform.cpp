@@ -10,34 +10,14 @@
 namespace vdplay {
 namespace {
 
-class GdiPainter final : public Painter {
+class GdiPainter final : public FramePainter {
  public:
   explicit GdiPainter(HWND wnd) : wnd_(wnd) {}
 
-  void present(const std::uint8_t* i420, int width, int height,
-               const DisplaySettings& settings) override {
-    const std::size_t bytes = static_cast<std::size_t>(width) * height * 3 / 2;
-    frame_.resize(bytes);  // allocates only when the picture size changes
-    std::memcpy(frame_.data(), i420, bytes);
-    width_ = width;
-    height_ = height;
-    draw(settings);
-  }
-
-  void repaint(const DisplaySettings& settings) override {
-    if (!frame_.empty()) draw(settings);
-  }
-
  private:
-  void draw(const DisplaySettings& settings) {
+  void draw(const DisplaySettings& settings) override {
     if (!IsWindow(wnd_)) return;  // the host destroyed it meanwhile
-    PixelRect src{0, 0, width_, height_};
-    const PixelRect& r = settings.region;
-    if (settings.regionEnabled && r.left >= 0 && r.top >= 0 && r.right <= width_ &&
-        r.bottom <= height_ && r.width() > 0 && r.height() > 0)
-      src = r;
-    pixels_.resize(static_cast<std::size_t>(src.width()) * src.height());
-    renderXrgb(frame_.data(), width_, height_, src, settings.color, pixels_.data());
+    const PixelRect src = renderShownPart(settings);
 
     BITMAPINFO bi;
     std::memset(&bi, 0, sizeof bi);
@@ -54,15 +34,11 @@ class GdiPainter final : public Painter {
     if (!dc) return;
     SetStretchBltMode(dc, COLORONCOLOR);
     StretchDIBits(dc, 0, 0, client.right - client.left, client.bottom - client.top, 0, 0,
-                  src.width(), src.height(), pixels_.data(), &bi, DIB_RGB_COLORS, SRCCOPY);
+                  src.width(), src.height(), shownPixels(), &bi, DIB_RGB_COLORS, SRCCOPY);
     ReleaseDC(wnd_, dc);
   }
 
   HWND wnd_;
-  std::vector<std::uint8_t> frame_;
-  std::vector<std::uint32_t> pixels_;
-  int width_ = 0;
-  int height_ = 0;
 };
 
 }  // namespace

@@ -4,8 +4,8 @@
 # libSinglePlayer.so with its SONAME links; on Windows SinglePlayer.dll in
 # bin/ and the MinGW import library in lib/), the CMake package, the
 # pkg-config file, the README and the reference.
-# Component StandIn: the stand-in decoder library (VdPlay), its headers and
-# the stream writer vdstream.
+# Component StandIn: the stand-in decoder library (VdPlay) with, natively, its
+# codec module beside it, its headers and the stream writer vdstream.
 # Component Demo: the demo host spdemo.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -75,6 +75,10 @@ if(TARGET vdplay AND TARGET vdstream)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT StandIn
             NAMELINK_COMPONENT StandIn
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT StandIn)
+  if(TARGET vdplay_codecs)
+    # Loaded from the library's own folder.
+    install(TARGETS vdplay_codecs LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT StandIn)
+  endif()
   install(FILES
     ${PROJECT_SOURCE_DIR}/vdplay/include/VdPlay.h
     ${PROJECT_SOURCE_DIR}/vdplay/include/VdStreamFormat.h

@@ -11,7 +11,8 @@
 namespace spdemo {
 
 // Null with error set when the file cannot be read or has no H.264 or H.265
-// video.
+// video. Built from media_source.cpp where the demo reads video files, else
+// from no_media_source.cpp, which refuses every file.
 std::unique_ptr<PacketSource> openMediaSource(const std::string& path, std::string& error);
 
 }  // namespace spdemo

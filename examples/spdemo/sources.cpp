@@ -7,10 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "y4m_reader.h"
-#if defined(SPDEMO_READS_VIDEO_FILES)
 #include "media_source.h"
-#endif
+#include "y4m_reader.h"
 
 namespace spdemo {
 namespace {
@@ -229,13 +227,7 @@ std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::strin
     }
     return std::make_unique<Y4mSource>(std::move(reader), pictures);
   }
-#if defined(SPDEMO_READS_VIDEO_FILES)
   return openMediaSource(path, error);
-#else
-  error = path + " is neither a stream file nor a YUV4MPEG2 file (this build reads no other"
-                 " video files)";
-  return nullptr;
-#endif
 }
 
 }  // namespace spdemo

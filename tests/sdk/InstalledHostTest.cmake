@@ -34,6 +34,9 @@ set(expected_files
   lib/pkgconfig/singleplayer.pc
   bin/spdemo
   share/doc/singleplayer/README.md share/doc/singleplayer/docs/reference.md)
+if(EXISTS ${BUILD_DIR}/bin/libvdplay_codecs.so)
+  list(APPEND expected_files lib/libvdplay_codecs.so)
+endif()
 foreach(path IN LISTS expected_files)
   if(NOT EXISTS ${prefix}/${path})
     message(FATAL_ERROR "not installed: ${path}")

@@ -1,7 +1,7 @@
 # codec_clips: real H.264/H.265 clips made at run time (the ffmpeg command,
 # libavformat), for the tests and benchmarks of the stand-in's codecs. Only
 # where the stand-in has them (native, FFmpeg found).
-if(TARGET PkgConfig::VDPLAY_FFMPEG AND NOT TARGET codec_clips)
+if(TARGET vdplay_codecs AND NOT TARGET codec_clips)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(CODEC_CLIPS_AV REQUIRED IMPORTED_TARGET GLOBAL libavformat libavcodec libavutil)
   add_library(codec_clips STATIC ${CMAKE_CURRENT_LIST_DIR}/CodecClips.cpp)

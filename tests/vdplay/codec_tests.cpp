@@ -91,6 +91,17 @@ void expectMatchesReference(const Clip& clip, const std::vector<Shown>& shown, d
 
 }  // namespace
 
+TEST_F(CodecTest, CodecHeadersOpenInThePlayersPool) {
+  // Any picture up to 1920x1080, in either framing, in the pool of open mode 0.
+  for (Codec codec : {Codec::H264, Codec::H265}) {
+    for (Framing framing : {Framing::Packets, Framing::AnnexB}) {
+      Bytes h = vdstream::makeFileHeader(1920, 1080, 25, 1, codec, framing);
+      EXPECT_TRUE(VdPlay_OpenStream(3, h.data(), 40, 512000)) << VdPlay_GetLastError(3);
+      VdPlay_CloseStream(3);
+    }
+  }
+}
+
 TEST_F(CodecTest, H264WithBFramesPlaysEveryPictureInDisplayOrder) {
   const Clip& clip = sp_test::MakeClip(ClipSpec{});
   ASSERT_FALSE(clip.units.empty());

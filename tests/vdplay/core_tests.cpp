@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "VdStreamFormat.h"
+#include "VdPlay.h"
 #include "byte_ring.h"
 #include "color.h"
 #include "input_reader.h"
@@ -15,6 +19,9 @@
 #include "raw_decoder.h"
 #include "stream_header.h"
 #include "stretch.h"
+#if VDPLAY_CODEC_MODULE
+#include "posix/codec_module_loader.h"
+#endif
 
 using namespace vdplay;
 using Bytes = std::vector<std::uint8_t>;
@@ -243,3 +250,35 @@ TEST(StreamWriter, CodecHeaderAndAccessUnitPacket) {
   EXPECT_EQ(readLe32(&p[12]), 3u);
   EXPECT_EQ(std::memcmp(p.data() + 16, au, sizeof au), 0);
 }
+
+#if VDPLAY_CODEC_MODULE
+// The failure paths only: loading the real module would load FFmpeg, which
+// this program (run under valgrind too) keeps out; vdplay_codec_tests play
+// through the real one.
+TEST(CodecModuleLoader, WithoutAUsableModuleCompressedStreamsFailWith19) {
+  const Bytes header = vdstream::makeFileHeader(352, 288, 25, 1, vdstream::Codec::H264);
+  StreamFormat format;
+  ASSERT_EQ(parseFileHeader(header.data(), header.size(), format), 0u);
+  // No such file; a library that loads but has no factory.
+  for (const char* file : {"/nonexistent/libvdplay_codecs.so", "libz.so.1"}) {
+    const CodecModuleLoader loader({file});
+    EXPECT_FALSE(loader.loaded()) << file;
+    std::unique_ptr<PictureDecoder> decoder;
+    EXPECT_EQ(loader.createDecoder(format, decoder), static_cast<std::uint32_t>(VDPLAY_ERR_DECODER_INIT))
+        << file;
+    EXPECT_EQ(decoder, nullptr);
+  }
+}
+
+TEST(CodecModuleLoader, LooksBesideItsOwnFileFirstThenByPlainName) {
+  const std::vector<std::string> files = codecModuleFiles();
+  ASSERT_EQ(files.size(), 2u);
+  // This program holds the loader itself, so its own folder comes first.
+  const std::string name = "libvdplay_codecs.so";
+  ASSERT_GT(files[0].size(), name.size());
+  ASSERT_EQ(files[0].substr(files[0].size() - name.size() - 1), "/" + name);
+  const std::string self = files[0].substr(0, files[0].size() - name.size()) + "vdplay_core_tests";
+  EXPECT_TRUE(std::ifstream(self).good()) << self;
+  EXPECT_EQ(files[1], "libvdplay_codecs.so");
+}
+#endif

@@ -1,5 +1,5 @@
-// The decoders of compressed streams, one file each; built where the FFmpeg
-// libraries are (VDPLAY_HAVE_FFMPEG).
+// The decoders of compressed streams, one file each; built into the codec
+// module (codec_module.h) where the FFmpeg libraries are.
 #pragma once
 
 #include <cstdint>

@@ -3,8 +3,8 @@
 
 #include "VdPlay.h"
 #include "raw_decoder.h"
-#if VDPLAY_HAVE_FFMPEG
-#include "codec_decoders.h"
+#if VDPLAY_CODEC_MODULE
+#include "posix/codec_module_loader.h"
 #endif
 
 namespace vdplay {
@@ -18,11 +18,12 @@ std::uint32_t createPictureDecoder(const StreamFormat& format,
       out = std::move(raw);
       return 0;
     }
-#if VDPLAY_HAVE_FFMPEG
+#if VDPLAY_CODEC_MODULE
     case vdstream::Codec::H264:
-      return createH264Decoder(format, out);
     case vdstream::Codec::H265:
-      return createH265Decoder(format, out);
+      // Loaded on the first compressed stream only: a program that plays
+      // none never loads FFmpeg.
+      return CodecModuleLoader::forProcess().createDecoder(format, out);
 #else
     case vdstream::Codec::H264:
     case vdstream::Codec::H265:

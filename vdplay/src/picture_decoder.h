@@ -64,7 +64,8 @@ class PictureDecoder {
 };
 
 // A decoder for the stream's codec in out; returns 0, VDPLAY_ERR_ALLOC, or
-// VDPLAY_ERR_DECODER_INIT when this build cannot decode the codec.
+// VDPLAY_ERR_DECODER_INIT when this build cannot decode the codec (natively:
+// when the codec module or the FFmpeg libraries it needs cannot be loaded).
 std::uint32_t createPictureDecoder(const StreamFormat& format,
                                    std::unique_ptr<PictureDecoder>& out);
 

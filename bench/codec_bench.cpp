@@ -31,7 +31,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using sp_test::Clip;
-using sp_test::ClipSpec;
+using sp_test::ClipRecipe;
 
 constexpr std::uint32_t kFps = 25;
 constexpr std::uint32_t kRealRateSeconds = 10;
@@ -60,13 +60,13 @@ double ResidentMb() {
 }
 
 const Clip& H264Clip(std::uint32_t width, std::uint32_t height, std::uint32_t frames) {
-  ClipSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.fps = kFps;
-  spec.frames = frames;
-  spec.gop = 50;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.fps = kFps;
+  recipe.frames = frames;
+  recipe.gop = 50;
+  const Clip& clip = sp_test::MakeClip(recipe);
   if (clip.units.empty()) throw std::runtime_error("the ffmpeg command could not make a clip");
   return clip;
 }

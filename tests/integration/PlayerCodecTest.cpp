@@ -9,7 +9,7 @@ namespace integration {
 namespace {
 
 using sp_test::Clip;
-using sp_test::ClipSpec;
+using sp_test::ClipRecipe;
 
 constexpr std::uint32_t kPoolMode0 = 512000;
 
@@ -63,13 +63,13 @@ TEST_F(PlayerCodec, H264WithBFramesAtCif720pAnd1080pShowsEveryPicture) {
   Init(0);
   const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{352, 288}, {1280, 720}, {1920, 1080}};
   for (const auto& size : sizes) {
-    ClipSpec spec;
-    spec.width = size.first;
-    spec.height = size.second;
-    spec.frames = 40;
-    spec.gop = 20;
-    spec.quality = "16";  // large pictures: the 1080p stream is several pools long
-    const Clip& clip = sp_test::MakeClip(spec);
+    ClipRecipe recipe;
+    recipe.width = size.first;
+    recipe.height = size.second;
+    recipe.frames = 40;
+    recipe.gop = 20;
+    recipe.quality = "16";  // large pictures: the 1080p stream is several pools long
+    const Clip& clip = sp_test::MakeClip(recipe);
     ASSERT_FALSE(clip.units.empty());
     if (size.second == 1080) {
       EXPECT_GT(clip.TotalBytes(), 3 * kPoolMode0) << "several pools long";
@@ -88,11 +88,11 @@ TEST_F(PlayerCodec, H264WithBFramesAtCif720pAnd1080pShowsEveryPicture) {
 
 TEST_F(PlayerCodec, SnapshotWhilePausedMatchesFfmpegsOwnDecode) {
   Init(0);
-  ClipSpec spec;
-  spec.width = 1280;
-  spec.height = 720;
-  spec.frames = 40;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.frames = 40;
+  const Clip& clip = sp_test::MakeClip(recipe);
   ASSERT_FALSE(clip.units.empty());
   OpenClip(clip, vdstream::Framing::Packets, 25);
   FeedAll(clip.Packets());
@@ -114,10 +114,10 @@ TEST_F(PlayerCodec, SnapshotWhilePausedMatchesFfmpegsOwnDecode) {
 
 TEST_F(PlayerCodec, H265BareStreamShowsEveryPicture) {
   Init(0);
-  ClipSpec spec;
-  spec.codec = vdstream::Codec::H265;
-  spec.frames = 30;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.codec = vdstream::Codec::H265;
+  recipe.frames = 30;
+  const Clip& clip = sp_test::MakeClip(recipe);
   ASSERT_FALSE(clip.units.empty());
   OpenClip(clip, vdstream::Framing::AnnexB, 50);
   FeedAll(clip.AnnexB(), 4096);
@@ -135,9 +135,9 @@ namespace {
 
 TEST_F(PlayerCodec, SteppingThroughBPicturesShowsOnePicturePerRequest) {
   Init(0);
-  ClipSpec spec;
-  spec.frames = 30;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.frames = 30;
+  const Clip& clip = sp_test::MakeClip(recipe);
   ASSERT_FALSE(clip.units.empty());
   OpenClip(clip, vdstream::Framing::Packets, 25);
   ASSERT_EQ(player->Play_PlayState(kPort, PLAYSTATE_PAUSE), SP_OK);

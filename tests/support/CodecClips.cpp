@@ -19,7 +19,7 @@ extern "C" {
 namespace sp_test {
 namespace {
 
-std::string EncoderArguments(const ClipSpec& s) {
+std::string EncoderArguments(const ClipRecipe& s) {
   const std::string gop = std::to_string(s.gop), bf = std::to_string(s.bFrames);
   if (s.codec == vdstream::Codec::H265) {
     return "-c:v libx265 -preset ultrafast -crf " + s.quality + " -x265-params log-level=none:bframes=" +
@@ -64,7 +64,7 @@ bool Demux(const std::string& path, Clip& clip) {
 
 bool LoadReference(const std::string& path, Clip& clip) {
   std::ifstream in(path, std::ios::binary);
-  const std::size_t size = vdstream::pictureBytes(clip.spec.width, clip.spec.height);
+  const std::size_t size = vdstream::pictureBytes(clip.recipe.width, clip.recipe.height);
   Bytes picture(size);
   while (in.read(reinterpret_cast<char*>(picture.data()), static_cast<std::streamsize>(size)))
     clip.reference.push_back(picture);
@@ -74,13 +74,13 @@ bool LoadReference(const std::string& path, Clip& clip) {
 }  // namespace
 
 Bytes Clip::Header(vdstream::Framing framing, std::uint32_t fps) const {
-  return vdstream::makeFileHeader(spec.width, spec.height, fps ? fps : spec.fps, 1, spec.codec,
+  return vdstream::makeFileHeader(recipe.width, recipe.height, fps ? fps : recipe.fps, 1, recipe.codec,
                                   framing);
 }
 
 Bytes Clip::Packets(std::size_t firstUnit) const {
   const auto type =
-      spec.codec == vdstream::Codec::H265 ? vdstream::Payload::H265 : vdstream::Payload::H264;
+      recipe.codec == vdstream::Codec::H265 ? vdstream::Payload::H265 : vdstream::Payload::H264;
   Bytes out;
   for (std::size_t i = firstUnit; i < units.size(); ++i)
     vdstream::appendPacket(out, units[i].data.data(), units[i].data.size(), units[i].ptsMs, type);
@@ -100,27 +100,27 @@ std::size_t Clip::TotalBytes() const {
   return n;
 }
 
-const Clip& MakeClip(const ClipSpec& spec) {
+const Clip& MakeClip(const ClipRecipe& recipe) {
   static std::mutex mutex;
   static std::map<std::string, Clip>* cache = new std::map<std::string, Clip>;
-  const std::string key = std::to_string(static_cast<int>(spec.codec)) + "/" +
-                          std::to_string(spec.width) + "x" + std::to_string(spec.height) + "/" +
-                          std::to_string(spec.fps) + "/" + std::to_string(spec.frames) + "/" +
-                          std::to_string(spec.bFrames) + "/" + std::to_string(spec.gop) + "/" +
-                          std::to_string(spec.openGop) + "/" + spec.quality;
+  const std::string key = std::to_string(static_cast<int>(recipe.codec)) + "/" +
+                          std::to_string(recipe.width) + "x" + std::to_string(recipe.height) + "/" +
+                          std::to_string(recipe.fps) + "/" + std::to_string(recipe.frames) + "/" +
+                          std::to_string(recipe.bFrames) + "/" + std::to_string(recipe.gop) + "/" +
+                          std::to_string(recipe.openGop) + "/" + recipe.quality;
   std::lock_guard<std::mutex> lock(mutex);
   auto found = cache->find(key);
   if (found != cache->end()) return found->second;
 
   Clip clip;
-  clip.spec = spec;
+  clip.recipe = recipe;
   TempDir dir;
   const std::string ts = dir.File("clip.ts"), yuv = dir.File("reference.yuv");
-  const std::string source = "testsrc2=size=" + std::to_string(spec.width) + "x" +
-                             std::to_string(spec.height) + ":rate=" + std::to_string(spec.fps);
+  const std::string source = "testsrc2=size=" + std::to_string(recipe.width) + "x" +
+                             std::to_string(recipe.height) + ":rate=" + std::to_string(recipe.fps);
   const bool ok =
       Run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i " + source + " -frames:v " +
-          std::to_string(spec.frames) + " -pix_fmt yuv420p " + EncoderArguments(spec) +
+          std::to_string(recipe.frames) + " -pix_fmt yuv420p " + EncoderArguments(recipe) +
           " -f mpegts " + ts) &&
       Run("ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i " + ts +
           " -f rawvideo -pix_fmt yuv420p " + yuv) &&

@@ -14,7 +14,7 @@ namespace sp_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct ClipSpec {
+struct ClipRecipe {
   vdstream::Codec codec = vdstream::Codec::H264;
   std::uint32_t width = 352;
   std::uint32_t height = 288;
@@ -33,7 +33,7 @@ struct AccessUnit {
 };
 
 struct Clip {
-  ClipSpec spec;
+  ClipRecipe recipe;
   std::vector<AccessUnit> units;      // in decode order
   std::vector<Bytes> reference;       // I420 pictures in display order, FFmpeg's own decode
   std::vector<std::uint32_t> displayPtsMs;  // presentation times in display order
@@ -47,9 +47,9 @@ struct Clip {
 };
 
 // Encodes, demuxes and decodes the clip; returns an empty clip (and says why
-// on stderr) when a step fails. Clips are cached per spec for the life of the
+// on stderr) when a step fails. Clips are cached per recipe for the life of the
 // program.
-const Clip& MakeClip(const ClipSpec& spec);
+const Clip& MakeClip(const ClipRecipe& recipe);
 
 // Peak signal-to-noise ratio of two pictures of the same size, in dB
 // (99 when they are equal).

@@ -8,7 +8,7 @@
 
 using namespace vdtest;
 using sp_test::Clip;
-using sp_test::ClipSpec;
+using sp_test::ClipRecipe;
 using vdstream::Codec;
 using vdstream::Framing;
 
@@ -103,7 +103,7 @@ TEST_F(CodecTest, CodecHeadersOpenInThePlayersPool) {
 }
 
 TEST_F(CodecTest, H264WithBFramesPlaysEveryPictureInDisplayOrder) {
-  const Clip& clip = sp_test::MakeClip(ClipSpec{});
+  const Clip& clip = sp_test::MakeClip(ClipRecipe{});
   ASSERT_FALSE(clip.units.empty());
   start(0, clip, Framing::Packets);
   feedAll(0, clip.Packets());
@@ -117,12 +117,12 @@ TEST_F(CodecTest, H264WithBFramesPlaysEveryPictureInDisplayOrder) {
 }
 
 TEST_F(CodecTest, H265AsBareAnnexBInAnyPiecesPlaysEveryPicture) {
-  ClipSpec spec;
-  spec.codec = Codec::H265;
-  spec.frames = 30;
-  spec.openGop = true;
-  spec.gop = 10;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.codec = Codec::H265;
+  recipe.frames = 30;
+  recipe.openGop = true;
+  recipe.gop = 10;
+  const Clip& clip = sp_test::MakeClip(recipe);
   ASSERT_FALSE(clip.units.empty());
   start(1, clip, Framing::AnnexB, 100);
   feedAll(1, clip.AnnexB(), 777);
@@ -139,10 +139,10 @@ TEST_F(CodecTest, H265AsBareAnnexBInAnyPiecesPlaysEveryPicture) {
 }
 
 TEST_F(CodecTest, StartMidGopShowsNothingBeforeTheFirstKeyPicture) {
-  ClipSpec spec;
-  spec.frames = 40;
-  spec.gop = 20;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.frames = 40;
+  recipe.gop = 20;
+  const Clip& clip = sp_test::MakeClip(recipe);
   ASSERT_GE(clip.units.size(), 40u);
   std::size_t nextKey = 7;
   while (!clip.units[nextKey].key) ++nextKey;
@@ -158,10 +158,10 @@ TEST_F(CodecTest, StartMidGopShowsNothingBeforeTheFirstKeyPicture) {
 }
 
 TEST_F(CodecTest, DamagedUnitsAreCountedAndPlayResumesAtTheNextKeyPicture) {
-  ClipSpec spec;
-  spec.frames = 60;
-  spec.gop = 20;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.frames = 60;
+  recipe.gop = 20;
+  const Clip& clip = sp_test::MakeClip(recipe);
   ASSERT_GE(clip.units.size(), 60u);
   start(0, clip, Framing::Packets);
   const auto type = vdstream::Payload::H264;
@@ -190,10 +190,10 @@ TEST_F(CodecTest, DamagedUnitsAreCountedAndPlayResumesAtTheNextKeyPicture) {
 }
 
 TEST_F(CodecTest, PictureSizeFollowsTheStream) {
-  ClipSpec small;
+  ClipRecipe small;
   small.frames = 10;
   small.bFrames = 0;
-  ClipSpec large = small;
+  ClipRecipe large = small;
   large.width = 640;
   large.height = 360;
   const Clip& a = sp_test::MakeClip(small);
@@ -219,7 +219,7 @@ TEST_F(CodecTest, PictureSizeFollowsTheStream) {
 }
 
 TEST_F(CodecTest, ThrowingBFramesAndLowQualityDecodeLess) {
-  const Clip& clip = sp_test::MakeClip(ClipSpec{});  // three B-pictures to one P-picture
+  const Clip& clip = sp_test::MakeClip(ClipRecipe{});  // three B-pictures to one P-picture
   ASSERT_TRUE(VdPlay_ThrowBFrameNum(0, 2));
   ASSERT_TRUE(VdPlay_SetPicQuality(0, 0));
   start(0, clip, Framing::Packets);
@@ -233,7 +233,7 @@ TEST_F(CodecTest, ThrowingBFramesAndLowQualityDecodeLess) {
 }
 
 TEST_F(CodecTest, ResetFlushesTheDecoder) {
-  const Clip& clip = sp_test::MakeClip(ClipSpec{});
+  const Clip& clip = sp_test::MakeClip(ClipRecipe{});
   start(0, clip, Framing::Packets);
   ASSERT_TRUE(VdPlay_Pause(0, 1));
   feedAll(0, clip.Packets());
@@ -251,11 +251,11 @@ TEST_F(CodecTest, ResetFlushesTheDecoder) {
 }
 
 TEST_F(CodecTest, FastSpeedDropsPicturesItCannotDecodeInTime) {
-  ClipSpec spec;
-  spec.width = 1920;
-  spec.height = 1080;
-  spec.frames = 40;
-  const Clip& clip = sp_test::MakeClip(spec);
+  ClipRecipe recipe;
+  recipe.width = 1920;
+  recipe.height = 1080;
+  recipe.frames = 40;
+  const Clip& clip = sp_test::MakeClip(recipe);
   ASSERT_FALSE(clip.units.empty());
   start(0, clip, Framing::Packets, 25);
   // Sixteen times 25 frames/s: 2.5 ms per picture, less than a 1080p decode takes here.

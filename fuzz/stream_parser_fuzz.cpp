@@ -29,10 +29,10 @@
 
 #include "VdPlay.h"
 #include "VdStreamFormat.h"
-#include "byte_ring.h"
-#include "input_reader.h"
-#include "picture_decoder.h"
-#include "stream_header.h"
+#include "source/byte_ring.h"
+#include "source/input_reader.h"
+#include "decode/picture_decoder.h"
+#include "source/stream_header.h"
 
 namespace {
 
@@ -90,17 +90,18 @@ std::size_t drain(vdplay::ByteRing& ring, vdplay::InputReader& reader,
     ring.copyOut(unit.offset, payload.data(), payload.size());
     const bool taken = decoder.send(ring.view(unit.offset, unit.size), unit.type, unit.stampMs);
     check(taken || !coded);  // compressed units are judged while decoding
-    vdplay::Picture picture;
+    vdplay::Frame frame;
     std::uint32_t damaged = 0;
-    while (taken && decoder.receive(picture, damaged)) {
-      if (!decoder.pixels(picture)) continue;  // a form that cannot be converted
-      check(picture.width >= 2 && picture.height >= 2 && picture.width % 2 == 0 &&
-            picture.height % 2 == 0);
-      check(picture.bytes == vdstream::pictureBytes(picture.width, picture.height));
-      volatile std::uint8_t last = picture.data[picture.bytes - 1];  // readable to the end
+    while (taken && decoder.receive(frame, damaged)) {
+      const std::uint8_t* pixels = frame.pixels();
+      if (!pixels) continue;  // a form that cannot be converted
+      check(frame.width >= 2 && frame.height >= 2 && frame.width % 2 == 0 &&
+            frame.height % 2 == 0);
+      check(frame.bytes() == vdstream::pictureBytes(frame.width, frame.height));
+      volatile std::uint8_t last = pixels[frame.bytes() - 1];  // readable to the end
       (void)last;
       if (unit.type == 1) {
-        check(std::memcmp(picture.data, payload.data(), payload.size()) == 0);
+        check(std::memcmp(pixels, payload.data(), payload.size()) == 0);
       } else if (unit.type == 2) {
         // A payload the decoder took must inflate to exactly one picture.
         std::vector<std::uint8_t> inflated(format.pictureBytes);
@@ -108,7 +109,7 @@ std::size_t drain(vdplay::ByteRing& ring, vdplay::InputReader& reader,
         check(uncompress(inflated.data(), &length, payload.data(),
                          static_cast<uLong>(payload.size())) == Z_OK);
         check(length == format.pictureBytes);
-        check(std::memcmp(picture.data, inflated.data(), inflated.size()) == 0);
+        check(std::memcmp(pixels, inflated.data(), inflated.size()) == 0);
       }
     }
     ring.consume(unit.totalSize);

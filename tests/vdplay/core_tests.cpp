@@ -11,16 +11,17 @@
 
 #include "VdStreamFormat.h"
 #include "VdPlay.h"
-#include "byte_ring.h"
-#include "color.h"
-#include "input_reader.h"
-#include "packet_parser.h"
-#include "pacer.h"
-#include "raw_decoder.h"
-#include "stream_header.h"
-#include "stretch.h"
+#include "source/byte_ring.h"
+#include "render/color.h"
+#include "source/input_reader.h"
+#include "source/packet_parser.h"
+#include "playback/pacer.h"
+#include "decode/raw_decoder.h"
+#include "playback/playback_clock.h"
+#include "source/stream_header.h"
+#include "render/stretch.h"
 #if VDPLAY_CODEC_MODULE
-#include "posix/codec_module_loader.h"
+#include "decode/codec_module_loader.h"
 #endif
 
 using namespace vdplay;
@@ -52,12 +53,13 @@ void placeAt(ByteRing& ring, std::size_t at, const Bytes& bytes) {
   ring.consume(1);
 }
 
-// The picture of the unit at the front of the ring, or nullptr.
-const std::uint8_t* decodeUnit(const ByteRing& ring, const InputUnit& unit, RawDecoder& decoder) {
-  if (!decoder.send(ring.view(unit.offset, unit.size), unit.type, unit.stampMs)) return nullptr;
-  Picture picture;
+// The frame of the unit at the front of the ring; empty when it is damaged.
+Frame decodeUnit(const ByteRing& ring, const InputUnit& unit, RawDecoder& decoder) {
+  Frame frame;
+  if (!decoder.send(ring.view(unit.offset, unit.size), unit.type, unit.stampMs)) return frame;
   std::uint32_t damaged = 0;
-  return decoder.receive(picture, damaged) ? picture.data : nullptr;
+  decoder.receive(frame, damaged);
+  return frame;
 }
 
 // Reads, decodes and consumes every packet now in the ring.
@@ -68,9 +70,9 @@ void drain(ByteRing& ring, InputReader& reader, RawDecoder& decoder, std::size_t
     const auto r = reader.next(ring, unit);
     damaged += r.damaged;
     if (!r.found) return;
-    const std::uint8_t* pic = decodeUnit(ring, unit, decoder);
-    if (pic) out.emplace_back(pic, pic + bytes);
-    damaged += !pic;
+    const Frame frame = decodeUnit(ring, unit, decoder);
+    if (frame) out.emplace_back(frame.pixels(), frame.pixels() + bytes);
+    damaged += !frame;
     ring.consume(unit.totalSize);
   }
 }
@@ -105,28 +107,32 @@ TEST(PacketParser, EveryTwoWaySplitAndPlaceGivesTheSamePictures) {
   }
 }
 
-TEST(RawDecoder, RawInPlaceAndZlibExactlyOnePicture) {
+TEST(RawDecoder, RawAndZlibExactlyOnePictureThatOutlivesTheSourceBytes) {
   const StreamFormat f = formatOf(8, 6);
   RawDecoder decoder;
   ASSERT_TRUE(decoder.init(f));
   const Bytes pic = picture(8, 6, 1);
   ByteRing ring;
   ASSERT_TRUE(ring.allocate(minPoolBytes(f) * 2));
-  const auto decodeAt = [&](const Bytes& packet, std::size_t at) -> const std::uint8_t* {
+  const auto decodeAt = [&](const Bytes& packet, std::size_t at) -> bool {
     placeAt(ring, at, packet);
     InputReader reader(f);
     InputUnit unit;
-    if (!reader.next(ring, unit).found) return nullptr;
-    const std::uint8_t* out = decodeUnit(ring, unit, decoder);
-    if (out && std::memcmp(out, pic.data(), pic.size()) != 0) ADD_FAILURE() << "wrong picture";
-    return out;
+    if (!reader.next(ring, unit).found) return false;
+    const Frame out = decodeUnit(ring, unit, decoder);
+    // The source bytes are let go and written over at once; the frame stays.
+    ring.consume(unit.totalSize);
+    const Bytes junk(ring.freeSpace(), 0xEE);
+    ring.write(junk.data(), junk.size());
+    if (out && std::memcmp(out.pixels(), pic.data(), pic.size()) != 0)
+      ADD_FAILURE() << "wrong picture";
+    return static_cast<bool>(out);
   };
   const Bytes raw = vdstream::makePacket(pic.data(), pic.size(), 0, Payload::Raw);
   const Bytes zlib = vdstream::makePacket(pic.data(), pic.size(), 0, Payload::Zlib);
   const std::size_t wrapping = ring.capacity() - 20;  // payload wraps 4 bytes in
 
-  const std::uint8_t* inPlace = decodeAt(raw, 1);
-  EXPECT_EQ(inPlace, ring.view(16, 1).first);  // handed out in place, not copied
+  EXPECT_TRUE(decodeAt(raw, 1));
   EXPECT_TRUE(decodeAt(raw, wrapping));
   EXPECT_TRUE(decodeAt(zlib, wrapping));
   Bytes trailing = zlib;

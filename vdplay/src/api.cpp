@@ -8,10 +8,10 @@
 #include <mutex>
 #include <new>
 
-#include "bmp_file.h"
+#include "render/bmp_file.h"
 #include "errors.h"
-#include "painter.h"
-#include "port.h"
+#include "platform/exit_hook.h"
+#include "port/port.h"
 
 namespace vdplay {
 namespace {

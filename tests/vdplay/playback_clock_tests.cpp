@@ -1,0 +1,123 @@
+// The playback clock on a made-up time line: no threads, no sleeps.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "playback/playback_clock.h"
+
+using namespace vdplay;
+using Action = PlaybackClock::Action;
+using std::chrono::milliseconds;
+
+namespace {
+
+class PlaybackClockTest : public ::testing::Test {
+ protected:
+  PlaybackClockTest() {
+    clock.setRate(25, 1);  // 40 ms a picture
+    clock.play(t0);
+  }
+
+  PlaybackClock::TimePoint at(int ms) const { return t0 + milliseconds(ms); }
+  double msAfterStart(PlaybackClock::TimePoint t) const {
+    return std::chrono::duration<double, std::milli>(t - t0).count();
+  }
+  // Shows the waiting picture as soon as it is due; returns when, in ms.
+  double showNext(int nowMs) {
+    PlaybackClock::Decision d = clock.next(at(nowMs));
+    if (d.action == Action::Wait) d = clock.next(d.until);
+    EXPECT_EQ(d.action, Action::Show);
+    clock.shown(d.until);
+    return msAfterStart(d.until);
+  }
+
+  const PlaybackClock::TimePoint t0 = PlaybackClock::Clock::now();
+  PlaybackClock clock;
+};
+
+}  // namespace
+
+TEST_F(PlaybackClockTest, NormalPlayShowsTheFirstAtOnceThenOneAnIntervalWithoutDrift) {
+  EXPECT_DOUBLE_EQ(showNext(0), 0);
+  const PlaybackClock::Decision early = clock.next(at(10));
+  EXPECT_EQ(early.action, Action::Wait);
+  EXPECT_DOUBLE_EQ(msAfterStart(early.until), 40);
+  // Each shown 3 ms late: the schedule stays on the 40 ms grid.
+  for (int i = 1; i <= 100; ++i) {
+    const PlaybackClock::Decision d = clock.next(at(40 * i + 3));
+    ASSERT_EQ(d.action, Action::Show);
+    clock.shown(at(40 * i + 3));
+  }
+  EXPECT_DOUBLE_EQ(msAfterStart(clock.next(at(4010)).until), 4040);
+}
+
+TEST_F(PlaybackClockTest, PauseHoldsAndResumingStartsAgainFromNow) {
+  showNext(0);
+  clock.pause(true);
+  EXPECT_TRUE(clock.paused());
+  EXPECT_EQ(clock.next(at(500)).action, Action::Hold);
+  clock.pause(false);
+  EXPECT_DOUBLE_EQ(showNext(1000), 1000);  // at once, not a backlog from before the pause
+  EXPECT_DOUBLE_EQ(showNext(1000), 1040);
+}
+
+TEST_F(PlaybackClockTest, SingleFramesShowOnePerStepAndLeaveTheScheduleAlone) {
+  showNext(0);
+  clock.step();
+  clock.step();
+  EXPECT_TRUE(clock.stepping());
+  EXPECT_EQ(clock.next(at(5)).action, Action::Show);
+  clock.shown(at(5));
+  EXPECT_EQ(clock.next(at(6)).action, Action::Show);
+  clock.shown(at(6));
+  EXPECT_EQ(clock.next(at(900)).action, Action::Hold);  // no step left
+  // Steps asked for while paused count from the pause on.
+  clock.pause(true);
+  clock.step();
+  EXPECT_EQ(clock.next(at(901)).action, Action::Show);
+  EXPECT_EQ(clock.next(at(902)).action, Action::Hold);
+  clock.pause(false);  // back to continuous play, from now
+  EXPECT_FALSE(clock.stepping());
+  EXPECT_DOUBLE_EQ(showNext(1000), 1000);
+}
+
+TEST_F(PlaybackClockTest, SpeedStepsDoubleOrHalveTheRateWithinTheirRange) {
+  showNext(0);
+  ASSERT_TRUE(clock.changeSpeed(+1, at(0)));  // 80 pictures a second from the one shown
+  EXPECT_DOUBLE_EQ(showNext(0), 20);
+  ASSERT_TRUE(clock.changeSpeed(-1, at(20)));
+  ASSERT_TRUE(clock.changeSpeed(-1, at(20)));  // half speed: 80 ms
+  EXPECT_DOUBLE_EQ(showNext(20), 100);
+  for (int i = 0; i < PlaybackClock::kMaxSpeedStep - 1; ++i)
+    EXPECT_TRUE(clock.changeSpeed(-1, at(100)));
+  EXPECT_FALSE(clock.changeSpeed(-1, at(100)));
+  EXPECT_EQ(clock.speed(), -PlaybackClock::kMaxSpeedStep);
+  clock.play(at(100));  // back to normal speed
+  EXPECT_EQ(clock.speed(), 0);
+  EXPECT_DOUBLE_EQ(showNext(100), 100);
+  EXPECT_DOUBLE_EQ(showNext(100), 140);
+}
+
+TEST_F(PlaybackClockTest, FastSpeedDropsPicturesMoreThanAnIntervalLateNormalSpeedNever) {
+  showNext(0);
+  EXPECT_EQ(clock.next(at(200)).action, Action::Show);  // late at normal speed: shown
+  clock.shown(at(200));
+  clock.play(at(200));
+  EXPECT_DOUBLE_EQ(showNext(200), 200);
+  ASSERT_TRUE(clock.changeSpeed(+2, at(200)));  // 10 ms a picture
+  EXPECT_EQ(clock.next(at(215)).action, Action::Show);  // 5 ms late
+  clock.shown(at(215));
+  EXPECT_EQ(clock.next(at(260)).action, Action::Drop);  // 40 ms late
+}
+
+TEST_F(PlaybackClockTest, AfterTheSourceRanDryALatePictureStartsTheScheduleAgain) {
+  showNext(0);
+  showNext(0);  // at 40
+  clock.dataRanOut();
+  EXPECT_DOUBLE_EQ(showNext(300), 300);  // data came late: shown when it came
+  EXPECT_DOUBLE_EQ(showNext(300), 340);  // and the next one an interval later, no rush
+  // Without running dry a late picture keeps the schedule: the next one is
+  // due on the old grid.
+  EXPECT_DOUBLE_EQ(showNext(390), 390);
+  EXPECT_DOUBLE_EQ(showNext(390), 420);
+}

@@ -1,0 +1,68 @@
+// When the picture waiting to be shown is shown: normal play at the stream's
+// rate, pause, single frames and the speed steps. Plain code over a time
+// the caller passes in, so it is tested without threads or sleeps.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "VdPlay.h"
+#include "playback/pacer.h"
+
+namespace vdplay {
+
+class PlaybackClock {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using TimePoint = Clock::time_point;
+
+  static constexpr int kMaxSpeedStep = VDPLAY_MAX_SPEED_STEP;
+
+  // Base rate in frames per second = num / den (both non-zero).
+  void setRate(std::uint32_t num, std::uint32_t den) { pacer_.setRate(num, den); }
+
+  // Normal speed, neither paused nor stepping; the next picture at once.
+  void play(TimePoint now);
+  // Pauses, or resumes from a pause or from single frames at the same speed.
+  void pause(bool paused);
+  // One step faster (+1) or slower (-1); false beyond the last step.
+  // Leaves a pause or single frames.
+  bool changeSpeed(int delta, TimePoint now);
+  // Single frames: one more picture.
+  void step();
+  // The source ran dry: once data comes again, a picture already late
+  // starts the schedule anew instead of rushing.
+  void dataRanOut() { starved_ = true; }
+
+  enum class Action {
+    Show,   // show the waiting picture now
+    Drop,   // too late at a fast speed: skip it so decoding catches up
+    Wait,   // wait until `until`
+    Hold,   // paused, or stepping without a request: wait for a control call
+  };
+  struct Decision {
+    Action action;
+    TimePoint until;
+  };
+  // What to do with the picture waiting to be shown. A Show while stepping
+  // uses up one step.
+  Decision next(TimePoint now);
+  // The picture was shown (or dropped) at now.
+  void shown(TimePoint now);
+
+  int speed() const { return pacer_.speed(); }
+  bool paused() const { return paused_; }
+  bool stepping() const { return stepping_; }
+
+ private:
+  void leavePauseOrSteps();
+
+  Pacer pacer_;
+  bool paused_ = false;
+  bool stepping_ = false;
+  std::uint32_t steps_ = 0;     // single frames asked for and not shown yet
+  bool restart_ = true;         // the next picture at once, the schedule from then
+  bool starved_ = false;
+};
+
+}  // namespace vdplay

@@ -1,0 +1,164 @@
+// The port's thread: moves the stream through its stages. It has the
+// decoder take units from the source, asks the playback clock when each
+// frame is due and hands it to the window and the callback.
+#include <new>
+
+#include "errors.h"
+#include "port/port.h"
+
+namespace vdplay {
+namespace {
+
+// A decoder that holds pictures back for reordering gives them out when no
+// data has come for this long: the stream has probably ended.
+constexpr std::chrono::milliseconds kDrainAfter{1000};
+// After running out of memory, the thread tries again this much later.
+constexpr std::chrono::milliseconds kRetryAfterNoMemory{20};
+
+}  // namespace
+
+void Port::threadMain() {
+  Lock lk(m_);
+  while (!thread_.stopRequested()) {
+    const std::shared_ptr<Stream> s = stream_;
+    if (!s) break;
+    try {
+      if (resetPending(*s)) {
+        applyReset(lk, *s);
+      } else if (callbacks_.handOverDue()) {
+        handOverKeptFrame(lk);
+      } else if (!s->pending) {
+        decodeNext(lk, *s);
+      } else if (waitUntilDue(lk, *s)) {
+        show(lk, *s);
+      }
+    } catch (const std::bad_alloc&) {
+      if (!lk.owns_lock()) lk.lock();
+      recordPortError(index_, VDPLAY_ERR_ALLOC);
+      wake_.wait_for(lk, kRetryAfterNoMemory);
+    }
+  }
+}
+
+void Port::decodeNext(Lock& lk, Stream& s) {
+  applyOptions(lk, s);
+  Frame frame;
+  std::uint32_t damaged = 0;
+  lk.unlock();
+  const bool got = s.decoder->receive(frame, damaged);
+  lk.lock();
+  if (damaged) noteDamaged(damaged);
+  if (got) {
+    s.pending = std::move(frame);
+    s.width = s.pending.width;
+    s.height = s.pending.height;
+    ++decoded_;
+    return;
+  }
+  if (resetPending(s)) return;
+  // Counted before looking, so that data arriving after the look wakes the wait.
+  const std::uint64_t writesSeen = s.source.writes();
+  const std::uint64_t clearsSeen = s.clearsApplied;
+  lk.unlock();
+  const SourceBuffer::Taken taken =
+      s.source.takeUnit(clearsSeen, [&](const ByteRing::View& in, std::uint32_t type,
+                                        std::uint32_t stampMs) {
+        return s.decoder->send(in, type, stampMs);
+      });
+  lk.lock();
+  if (taken.damaged) noteDamaged(taken.damaged);
+  if (taken.found && !taken.accepted) noteDamaged(1);
+  if (!taken.found) waitForData(lk, s, writesSeen);
+}
+
+void Port::waitForData(Lock& lk, const Stream& s, std::uint64_t writesSeen) {
+  clock_.dataRanOut();
+  waitingForData_ = true;
+  const auto woken = [&] {
+    return thread_.stopRequested() || s.source.writes() != writesSeen || stream_.get() != &s ||
+           callbacks_.handOverDue() || resetPending(s);
+  };
+  if (s.decoder->holdsPictures()) {
+    if (!wake_.wait_for(lk, kDrainAfter, woken)) {
+      lk.unlock();
+      s.decoder->drain();
+      lk.lock();
+    }
+  } else {
+    wake_.wait(lk, woken);
+  }
+  waitingForData_ = false;
+}
+
+void Port::applyReset(Lock& lk, Stream& s) {
+  s.clearsApplied = s.source.clears();
+  s.pending = Frame();
+  lk.unlock();
+  s.decoder->flush();
+  lk.lock();
+}
+
+void Port::applyOptions(Lock& lk, Stream& s) {
+  if (!(decodeOptions_ != s.appliedOptions)) return;
+  s.appliedOptions = decodeOptions_;
+  const DecodeOptions options = decodeOptions_;
+  lk.unlock();
+  s.decoder->setOptions(options);
+  lk.lock();
+}
+
+bool Port::interrupted(const Stream& s) const {
+  return thread_.stopRequested() || stream_.get() != &s || resetPending(s);
+}
+
+bool Port::waitUntilDue(Lock& lk, Stream& s) {
+  for (;;) {
+    if (interrupted(s)) return false;  // the loop applies a reset; a stop keeps the frame
+    if (callbacks_.handOverDue()) {
+      handOverKeptFrame(lk);
+      continue;
+    }
+    const Clock::time_point now = Clock::now();
+    const PlaybackClock::Decision decision = clock_.next(now);
+    switch (decision.action) {
+      case PlaybackClock::Action::Show:
+        return true;
+      case PlaybackClock::Action::Drop:
+        s.pending = Frame();
+        clock_.shown(now);
+        return false;
+      case PlaybackClock::Action::Wait:
+        wake_.wait_until(lk, decision.until);
+        break;
+      case PlaybackClock::Action::Hold:
+        wake_.wait(lk);
+        break;
+    }
+  }
+}
+
+void Port::show(Lock& lk, Stream& s) {
+  const Frame frame = std::move(s.pending);
+  s.pending = Frame();
+  const DisplaySettings settings = display_;
+  const std::uint64_t generation = callbacks_.generation();
+  lk.unlock();
+  window_.present(frame, settings);
+  callbacks_.show(frame, generation);
+  lk.lock();
+  ++displayed_;
+  clock_.shown(Clock::now());
+}
+
+void Port::handOverKeptFrame(Lock& lk) {
+  lk.unlock();
+  callbacks_.handOver();
+  lk.lock();
+}
+
+void Port::noteDamaged(std::uint32_t count) {
+  damaged_ += count;
+  recordPortError(index_, VDPLAY_ERR_DECODE);
+}
+
+}  // namespace vdplay

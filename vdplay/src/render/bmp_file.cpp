@@ -1,0 +1,73 @@
+#include "render/bmp_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "VdPlay.h"
+#include "VdStreamFormat.h"
+#include "render/color.h"
+#include "little_endian.h"
+
+namespace vdplay {
+namespace {
+
+using vdplay::le::put16;
+using vdplay::le::put32;
+
+constexpr std::uint32_t kFileHeaderBytes = 14;  // BITMAPFILEHEADER
+constexpr std::uint32_t kInfoHeaderBytes = 40;  // BITMAPINFOHEADER
+
+}  // namespace
+
+std::uint32_t writeI420AsBmp(const std::uint8_t* frame, std::int32_t size, std::int32_t width,
+                             std::int32_t height, std::int32_t type, const char* path) {
+  if (!frame || !path || !*path || type != VDPLAY_FRAME_I420) return VDPLAY_ERR_BAD_ARGUMENT;
+  const auto badSide = [](std::int32_t s) {
+    return s <= 0 || s % 2 != 0 || s > static_cast<std::int32_t>(vdstream::kMaxDimension);
+  };
+  if (badSide(width) || badSide(height)) return VDPLAY_ERR_BAD_ARGUMENT;
+  if (size < 0 || static_cast<std::size_t>(size) != vdstream::pictureBytes(width, height))
+    return VDPLAY_ERR_BAD_ARGUMENT;
+
+  const std::uint32_t rowBytes = (static_cast<std::uint32_t>(width) * 3 + 3) & ~3u;
+  const std::uint32_t imageBytes = rowBytes * static_cast<std::uint32_t>(height);
+  const std::uint32_t offset = kFileHeaderBytes + kInfoHeaderBytes;
+
+  std::uint8_t head[kFileHeaderBytes + kInfoHeaderBytes] = {};
+  head[0] = 'B';
+  head[1] = 'M';
+  put32(head + 2, offset + imageBytes);  // file size
+  put32(head + 10, offset);              // offset of the pixels
+  std::uint8_t* info = head + kFileHeaderBytes;
+  put32(info + 0, kInfoHeaderBytes);
+  put32(info + 4, static_cast<std::uint32_t>(width));
+  put32(info + 8, static_cast<std::uint32_t>(height));  // positive: bottom row first
+  put16(info + 12, 1);                                  // planes
+  put16(info + 14, 24);                                 // bits per pixel
+  put32(info + 16, 0);                                  // BI_RGB
+  put32(info + 20, imageBytes);
+  put32(info + 24, 2835);  // 72 dpi in pixels per metre
+  put32(info + 28, 2835);
+
+  std::unique_ptr<std::uint8_t[]> row(new (std::nothrow) std::uint8_t[rowBytes]);
+  if (!row) return VDPLAY_ERR_ALLOC;
+  std::memset(row.get(), 0, rowBytes);
+
+  std::FILE* f = std::fopen(path, "wb");
+  if (!f) return VDPLAY_ERR_FILE;
+  bool ok = std::fwrite(head, sizeof head, 1, f) == 1;
+  for (std::int32_t r = height - 1; ok && r >= 0; --r) {
+    convertRowBgr(frame, width, height, r, row.get());
+    ok = std::fwrite(row.get(), rowBytes, 1, f) == 1;
+  }
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    std::remove(path);
+    return VDPLAY_ERR_FILE;
+  }
+  return 0;
+}
+
+}  // namespace vdplay

@@ -75,6 +75,8 @@ TEST_F(PlaybackClockTest, SingleFramesShowOnePerStepAndLeaveTheScheduleAlone) {
   clock.pause(true);
   clock.step();
   EXPECT_EQ(clock.next(at(901)).action, Action::Show);
+  EXPECT_EQ(clock.next(at(901)).action, Action::Show) << "a step is used up when shown";
+  clock.shown(at(901));
   EXPECT_EQ(clock.next(at(902)).action, Action::Hold);
   clock.pause(false);  // back to continuous play, from now
   EXPECT_FALSE(clock.stepping());

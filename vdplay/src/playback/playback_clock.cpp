@@ -40,11 +40,7 @@ void PlaybackClock::step() {
 
 PlaybackClock::Decision PlaybackClock::next(TimePoint now) {
   if (paused_) return {Action::Hold, now};
-  if (stepping_) {
-    if (steps_ == 0) return {Action::Hold, now};
-    --steps_;
-    return {Action::Show, now};
-  }
+  if (stepping_) return {steps_ > 0 ? Action::Show : Action::Hold, now};
   if (restart_) {
     pacer_.restart(now);
     restart_ = false;
@@ -60,7 +56,11 @@ PlaybackClock::Decision PlaybackClock::next(TimePoint now) {
 }
 
 void PlaybackClock::shown(TimePoint now) {
-  if (!stepping_) pacer_.shown(now);
+  if (!stepping_) {
+    pacer_.shown(now);
+  } else if (steps_ > 0) {
+    --steps_;
+  }
 }
 
 }  // namespace vdplay

@@ -44,10 +44,11 @@ class PlaybackClock {
     Action action;
     TimePoint until;
   };
-  // What to do with the picture waiting to be shown. A Show while stepping
-  // uses up one step.
+  // What to do with the next picture: the port decodes it only once it is
+  // due, so that no decoded picture waits in memory for its time.
   Decision next(TimePoint now);
-  // The picture was shown (or dropped) at now.
+  // The picture was shown (or dropped) at now; while stepping it uses up
+  // one step.
   void shown(TimePoint now);
 
   int speed() const { return pacer_.speed(); }

@@ -23,20 +23,42 @@ void Port::threadMain() {
     const std::shared_ptr<Stream> s = stream_;
     if (!s) break;
     try {
-      if (resetPending(*s)) {
-        applyReset(lk, *s);
-      } else if (callbacks_.handOverDue()) {
-        handOverKeptFrame(lk);
-      } else if (!s->pending) {
-        decodeNext(lk, *s);
-      } else if (waitUntilDue(lk, *s)) {
-        show(lk, *s);
-      }
+      step(lk, *s);
     } catch (const std::bad_alloc&) {
       if (!lk.owns_lock()) lk.lock();
       recordPortError(index_, VDPLAY_ERR_ALLOC);
       wake_.wait_for(lk, kRetryAfterNoMemory);
     }
+  }
+}
+
+// One step of the loop. A picture is decoded only once the clock says the
+// next one is due, and shown at once: a decoded picture never waits in
+// memory for its time.
+void Port::step(Lock& lk, Stream& s) {
+  if (resetPending(s)) {
+    applyReset(lk, s);
+    return;
+  }
+  if (callbacks_.handOverDue()) {
+    handOverKeptFrame(lk);
+    return;
+  }
+  PlaybackClock::Action action;
+  if (!waitForTurn(lk, s, action)) return;
+  if (!s.pending) {
+    s.turn = action;
+    decodeNext(lk, s);
+    return;
+  }
+  // Judged when its turn came, before decoding: the time the decoding took
+  // does not make a picture late.
+  if (s.turn == PlaybackClock::Action::Show) action = PlaybackClock::Action::Show;
+  if (action == PlaybackClock::Action::Drop) {
+    s.pending = Frame();  // too late at a fast speed: on to the next one
+    clock_.shown(Clock::now());
+  } else {
+    show(lk, s);
   }
 }
 
@@ -111,22 +133,16 @@ bool Port::interrupted(const Stream& s) const {
   return thread_.stopRequested() || stream_.get() != &s || resetPending(s);
 }
 
-bool Port::waitUntilDue(Lock& lk, Stream& s) {
+bool Port::waitForTurn(Lock& lk, const Stream& s, PlaybackClock::Action& action) {
   for (;;) {
     if (interrupted(s)) return false;  // the loop applies a reset; a stop keeps the frame
-    if (callbacks_.handOverDue()) {
-      handOverKeptFrame(lk);
-      continue;
-    }
-    const Clock::time_point now = Clock::now();
-    const PlaybackClock::Decision decision = clock_.next(now);
+    if (callbacks_.handOverDue()) return false;
+    const PlaybackClock::Decision decision = clock_.next(Clock::now());
     switch (decision.action) {
       case PlaybackClock::Action::Show:
-        return true;
       case PlaybackClock::Action::Drop:
-        s.pending = Frame();
-        clock_.shown(now);
-        return false;
+        action = decision.action;
+        return true;
       case PlaybackClock::Action::Wait:
         wake_.wait_until(lk, decision.until);
         break;

@@ -40,7 +40,8 @@ struct Stream {
 
   // The port thread's own.
   std::uint64_t clearsApplied = 0;  // the source's clears the decoder was flushed for
-  Frame pending;  // decoded, waiting for its time
+  Frame pending;  // decoded, to be shown now (or kept through a stop)
+  PlaybackClock::Action turn = PlaybackClock::Action::Show;  // the clock's word when decoding began
   DecodeOptions appliedOptions;
 };
 
@@ -93,11 +94,12 @@ class Port {
 
   // The port's thread (display_loop.cpp).
   void threadMain();
+  void step(Lock& lk, Stream& s);
+  bool waitForTurn(Lock& lk, const Stream& s, PlaybackClock::Action& action);
   void decodeNext(Lock& lk, Stream& s);
   void waitForData(Lock& lk, const Stream& s, std::uint64_t writesSeen);
   void applyReset(Lock& lk, Stream& s);
   void applyOptions(Lock& lk, Stream& s);
-  bool waitUntilDue(Lock& lk, Stream& s);
   void show(Lock& lk, Stream& s);
   void handOverKeptFrame(Lock& lk);
   bool interrupted(const Stream& s) const;

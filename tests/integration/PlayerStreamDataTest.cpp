@@ -35,13 +35,7 @@ void Put32(Bytes& packet, std::size_t at, std::uint32_t value) {
 
 // Two small pictures, one raw and one zlib-compressed.
 TestStream SmallMixedStream() {
-  StreamRecipe recipe;
-  recipe.width = 8;
-  recipe.height = 8;
-  recipe.pictures = 2;
-  recipe.alternateZlib = true;
-  recipe.fps = 1000;
-  return MakeTestStream(recipe);
+  return MakeTestStream({8, 8, 2, vdstream::Payload::Raw, true, 1000});
 }
 
 TEST_F(PlayerStreamData, OneBytePerInputGivesTheSameFrames) {

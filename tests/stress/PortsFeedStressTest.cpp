@@ -64,13 +64,9 @@ TEST(PortsFeedStress, ThirtyTwoPortsFedFromTheirOwnThreads) {
   // No rotation: the runtime log must hold every trace record of the run.
   sp::testing::SetLogRotationBytes(1L << 30);
 
-  sp_test::StreamRecipe recipe;
-  recipe.width = kWidth;
-  recipe.height = kHeight;
-  recipe.pictures = 16;
-  recipe.alternateZlib = true;
-  recipe.fps = kFps;
-  sp_test::TestStream stream = sp_test::MakeTestStream(recipe);
+  // 16 pictures, raw and zlib packets alternating.
+  sp_test::TestStream stream =
+      sp_test::MakeTestStream({kWidth, kHeight, 16, vdstream::Payload::Raw, true, kFps});
   std::vector<Bytes>& packets = stream.packets;
   Bytes& header = stream.header;
 

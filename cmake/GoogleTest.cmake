@@ -22,12 +22,14 @@ function(sp_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   sp_target_defaults(${name})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE sp_test_support ${T_LIBS} GTest::gtest_main)
   # Every test of a program that links the player's code runs in a private
   # folder of its own, never in the machine's configuration or log folders.
+  # The listener registers itself before main, so it is compiled into the
+  # program rather than taken from the support library (the linker would
+  # leave out an object nothing refers to).
   if("sp_core" IN_LIST T_LIBS)
     target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestIsolation.cpp)
-    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)

@@ -3,6 +3,9 @@
 // ones, and values the player passes on unchecked. Each gives the decoder's
 // refusal as its defined result and error record, and leaves the port as it
 // was.
+#include <gtest/gtest.h>
+
+#include <SinglePlayer.h>
 #include <VdPlay.h>
 #include <VdStreamFormat.h>
 
@@ -11,17 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "stress/StressSupport.h"
+#include "support/GbkTexts.h"
+#include "support/LogRecords.h"
+#include "support/Sandbox.h"
 
 namespace {
 
-const std::string kInvalidInput = "\xca\xe4\xc8\xeb\xb2\xce\xca\xfd\xb7\xc7\xb7\xa8";  // 输入参数非法
-const std::string kUnrecognised =
-    "\xb2\xe2\xca\xd4\xce\xc4\xbc\xfe\xcd\xb7\xce\xb2\xca\xfd\xbe\xdd\xca\xb1\xc3\xbb\xd3\xd0"
-    "\xd5\xd2\xb5\xbd\xd3\xd0\xd0\xa7\xca\xfd\xbe\xdd\xa3\xbb\xce\xc4\xbc\xfe\xcc\xab\xb6\xcc"
-    "\xbb\xf2\xc2\xeb\xc1\xf7\xce\xde\xb7\xa8\xca\xb6\xb1\xf0";  // 测试文件头尾数据时没有找到有效数据；文件太短或码流无法识别
-const std::string kBufferFull =
-    "\xbb\xba\xb3\xe5\xc7\xf8\xc2\xfa\xa3\xac\xca\xe4\xc8\xeb\xc1\xf7\xca\xa7\xb0\xdc";  // 缓冲区满，输入流失败
+namespace gbk = sp_test::gbk;
 
 constexpr std::int32_t kPort = 9;
 
@@ -43,7 +42,8 @@ class BadInputThroughTheDecoder : public ::testing::Test {
 
   // The one error record written since the last call, checked.
   void ExpectOneRecord(int code, const std::string& message, const std::string& context) {
-    const std::vector<sp_test::ErrorRecord> errors = stress::ErrorRecords(sandbox.ErrorLog());
+    const std::vector<sp_test::ErrorRecord> errors =
+        sp_test::ReadErrorRecords(sandbox.ErrorLog());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].code, code);
     EXPECT_EQ(errors[0].message, message);
@@ -64,7 +64,7 @@ class BadInputThroughTheDecoder : public ::testing::Test {
               SP_OK);
   }
 
-  stress::Sandbox sandbox;
+  sp_test::Sandbox sandbox;
   ISinglePlayer* player = nullptr;
   std::vector<std::uint8_t> small = vdstream::makeFileHeader(32, 16, 25, 1);
 };
@@ -82,14 +82,15 @@ TEST_F(BadInputThroughTheDecoder, HeadersThatClaimAHugePicture) {
       // The largest picture the format allows needs a pool of about 25 MB:
       // neither of the player's pools can hold one packet of it.
       {"4096 x 4096, open mode 0", vdstream::makeFileHeader(4096, 4096, 25, 1), 0, 2, 1,
-       &kInvalidInput},
+       &gbk::kInvalidInput},
       {"4096 x 4096, open mode 1", vdstream::makeFileHeader(4096, 4096, 25, 1), 1, 2, 1,
-       &kInvalidInput},
+       &gbk::kInvalidInput},
       {"width 0xFFFFFFFE", vdstream::makeFileHeader(0xFFFFFFFEu, 2, 25, 1), 0, 21, 20,
-       &kUnrecognised},
+       &gbk::kUnrecognisedStream},
       {"height 0x80000000", vdstream::makeFileHeader(2, 0x80000000u, 25, 1), 0, 21, 20,
-       &kUnrecognised},
-      {"4098 x 4096", vdstream::makeFileHeader(4098, 4096, 25, 1), 0, 21, 20, &kUnrecognised},
+       &gbk::kUnrecognisedStream},
+      {"4098 x 4096", vdstream::makeFileHeader(4098, 4096, 25, 1), 0, 21, 20,
+       &gbk::kUnrecognisedStream},
   };
   for (const Header& h : headers) {
     SCOPED_TRACE(h.name);
@@ -116,7 +117,7 @@ TEST_F(BadInputThroughTheDecoder, LengthsOfAllOnes) {
   // Data that can never fit: ten refusals, then the buffer-full result.
   std::uint8_t data[64] = {};
   EXPECT_EQ(player->Play_InputData(kPort, data, 0xFFFFFFFFu, 0), 12);
-  ExpectOneRecord(11, kBufferFull, "VdPlay_InputData()");
+  ExpectOneRecord(11, gbk::kBufferFull, "VdPlay_InputData()");
   std::uint32_t waiting = 1;
   EXPECT_EQ(player->Play_GetBufferRemainDataSize(kPort, &waiting), SP_OK);
   EXPECT_EQ(waiting, 0u);
@@ -126,7 +127,7 @@ TEST_F(BadInputThroughTheDecoder, ValuesThePlayerPassesOnUnchecked) {
   Open();
   SP_VIDEO_PARA para{0, 50, 50, INT_MAX, 50, 0};
   EXPECT_EQ(player->Play_SetVideoPara(kPort, &para, 0), 2);
-  ExpectOneRecord(1, kInvalidInput, "VdPlay_SetColor()");
+  ExpectOneRecord(1, gbk::kInvalidInput, "VdPlay_SetColor()");
   SP_VIDEO_PARA cached{};
   EXPECT_EQ(player->Play_GetVideoPara(kPort, &cached), SP_OK);
   EXPECT_EQ(cached.saturation, 50);
@@ -135,7 +136,7 @@ TEST_F(BadInputThroughTheDecoder, ValuesThePlayerPassesOnUnchecked) {
   // passes it on; the decoder refuses it.
   SP_RECT empty{0, 0, 0, 0};
   EXPECT_EQ(player->Play_SetDispRegion(kPort, 1, &empty), 2);
-  ExpectOneRecord(1, kInvalidInput, "VdPlay_SetDisplayRegion(TRUE)");
+  ExpectOneRecord(1, gbk::kInvalidInput, "VdPlay_SetDisplayRegion(TRUE)");
   SP_RECT region{1, 1, 1, 1};
   EXPECT_EQ(player->Play_GetDispRegion(kPort, &region), SP_OK);
   EXPECT_EQ(region.right, 0);

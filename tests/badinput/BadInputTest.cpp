@@ -6,6 +6,10 @@
 // and what it may change; everything else the player holds (all 128 port
 // records, the port table, the colour key, the volume, the capture path)
 // must be exactly as before.
+#include <gtest/gtest.h>
+
+#include <SinglePlayer.h>
+
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -14,18 +18,13 @@
 
 #include "FakeVdPlay.h"
 #include "player/SinglePlayer.h"
-#include "stress/StressSupport.h"
+#include "support/GbkTexts.h"
+#include "support/LogRecords.h"
+#include "support/Sandbox.h"
 
 namespace {
 
-const std::string kBadArgument = "\xb2\xce\xca\xfd\xb4\xed\xce\xf3";            // 参数错误
-const std::string kInvalidInput = "\xca\xe4\xc8\xeb\xb2\xce\xca\xfd\xb7\xc7\xb7\xa8";  // 输入参数非法
-const std::string kCannotChange =
-    "\xb2\xbb\xc4\xdc\xb8\xc4\xb1\xe4\xc3\xbb\xd3\xd0\xbf\xaa\xca\xbc\xb5\xc4\xcd\xa8\xb5\xc0";  // 不能改变没有开始的通道
-const std::string kInputToClosed =
-    "\xcf\xf2\xce\xb4\xb4\xf2\xbf\xaa\xb5\xc4\xcd\xa8\xb5\xc0\xca\xe4\xc8\xeb\xca\xfd\xbe\xdd";  // 向未打开的通道输入数据
-const std::string kCannotStop =
-    "\xb2\xbb\xc4\xdc\xcd\xa3\xd6\xb9\xc3\xbb\xd3\xd0\xbf\xaa\xca\xbc\xb5\xc4\xcd\xa8\xb5\xc0";  // 不能停止没有开始的通道
+namespace gbk = sp_test::gbk;
 
 constexpr std::int32_t kPlaying = 0;
 constexpr std::int32_t kReady = 1;
@@ -118,7 +117,8 @@ class BadInput : public ::testing::Test {
       EXPECT_EQ(c.call(*player), c.result);
 
       EXPECT_EQ(fake_vdplay::CallNames(), c.decoderCalls);
-      const std::vector<sp_test::ErrorRecord> errors = stress::ErrorRecords(sandbox.ErrorLog());
+      const std::vector<sp_test::ErrorRecord> errors =
+          sp_test::ReadErrorRecords(sandbox.ErrorLog());
       if (!c.record.expected) {
         EXPECT_TRUE(errors.empty()) << errors.size() << " records, first: "
                                     << (errors.empty() ? "" : errors[0].message);
@@ -133,7 +133,7 @@ class BadInput : public ::testing::Test {
     }
   }
 
-  stress::Sandbox sandbox;
+  sp_test::Sandbox sandbox;
   ISinglePlayer* player = nullptr;
   std::uint8_t header[40] = {};
   std::uint8_t data[16] = {};
@@ -233,7 +233,7 @@ TEST_F(BadInput, HostPortsOutsideTheTableAreRefusedBySlotsTwoToTwentyFive) {
     };
     ASSERT_EQ(calls.size(), 23u);  // slots 2 to 25 but Play_GetHeadLen, which has no port
     for (const auto& [name, call] : calls) {
-      cases.push_back({name + p, call, SP_ERR_PARAM, Own(kBadArgument), {}, nullptr});
+      cases.push_back({name + p, call, SP_ERR_PARAM, Own(gbk::kBadArgument), {}, nullptr});
     }
   }
   Run(cases);
@@ -244,7 +244,7 @@ TEST_F(BadInput, NullAddressesAndEmptyLengthsAreRefused) {
   std::uint8_t* d = data;
   std::int32_t v = 0;
   std::uint32_t u = 0;
-  const Record bad = Own(kBadArgument);
+  const Record bad = Own(gbk::kBadArgument);
   Run({
       {"Play_GetPreviewMode null mode",
        [&](ISinglePlayer& q) { return q.Play_GetPreviewMode(kPlaying, nullptr, &u); },
@@ -348,7 +348,7 @@ TEST_F(BadInput, CodesAndValuesAtAndPastEveryRangeEnd) {
       return q.Play_SetVideoPara(kPlaying, &p, restore);
     };
   };
-  const Record bad = Own(kBadArgument);
+  const Record bad = Own(gbk::kBadArgument);
   std::vector<Case> cases = {
       {"volume 0", volume(0), SP_OK, None(), {"VdPlay_StopSound"}, nullptr},
       {"volume 100", volume(100), SP_OK, None(), {"VdPlay_PlaySound", "VdPlay_SetVolume"},
@@ -394,9 +394,9 @@ TEST_F(BadInput, CodesAndValuesAtAndPastEveryRangeEnd) {
     const std::string t = std::to_string(v);
     cases.push_back({"state " + t + " playing", state(kPlaying, v), SP_OK, None(), {}, nullptr});
     cases.push_back({"state " + t + " not started", state(kReady, v), SP_ERR_ORDER,
-                     Own(kCannotChange), {}, nullptr});
+                     Own(gbk::kCannotChangeUnstarted), {}, nullptr});
     cases.push_back({"state " + t + " no decoder port", state(kUnassigned, v), SP_ERR_PARAM,
-                     Decoder(1, kInvalidInput, "Play_CloseStream()"), {}, nullptr});
+                     Decoder(1, gbk::kInvalidInput, "Play_CloseStream()"), {}, nullptr});
   }
   Run(cases);
 }
@@ -427,7 +427,7 @@ TEST_F(BadInput, DisplayRegionBoundsBeforeAndAfterThePictureSize) {
       return q.Play_SetDispRegion(kPlaying, 1, &rect);
     };
   };
-  const Record bad = Own(kBadArgument);
+  const Record bad = Own(gbk::kBadArgument);
   Run({
       {"1x1 before any picture size", region(0, 0, 1, 1), SP_ERR_PARAM, bad, {}, nullptr},
       {"left -1", region(-1, 0, 0, 0), SP_ERR_PARAM, bad, {}, nullptr},
@@ -453,14 +453,14 @@ TEST_F(BadInput, DisplayRegionBoundsBeforeAndAfterThePictureSize) {
 TEST_F(BadInput, PortsInTheWrongStateOrWithoutADecoderPort) {
   std::uint8_t* h = header;
   std::uint8_t* d = data;
-  const Record noPort = Decoder(1, kInvalidInput, "Play_CloseStream()");
+  const Record noPort = Decoder(1, gbk::kInvalidInput, "Play_CloseStream()");
   Run({
       {"open without decoder port",
        [&](ISinglePlayer& q) { return q.Play_OpenStream(nullptr, kUnassigned, h, 40, 0); },
-       SP_ERR_PARAM, Decoder(1, kInvalidInput, "Play_OpenStream()"), {}, nullptr},
+       SP_ERR_PARAM, Decoder(1, gbk::kInvalidInput, "Play_OpenStream()"), {}, nullptr},
       {"input without decoder port",
        [&](ISinglePlayer& q) { return q.Play_InputData(kUnassigned, d, 16, 0); }, SP_ERR_PARAM,
-       Decoder(1, kInvalidInput, "Play_InputData()"), {}, nullptr},
+       Decoder(1, gbk::kInvalidInput, "Play_InputData()"), {}, nullptr},
       {"close without decoder port",
        [&](ISinglePlayer& q) { return q.Play_CloseStream(kUnassigned); }, SP_ERR_PARAM, noPort, {},
        nullptr},
@@ -471,9 +471,9 @@ TEST_F(BadInput, PortsInTheWrongStateOrWithoutADecoderPort) {
        [&](ISinglePlayer& q) { return q.Play_SetVolume(kUnassigned, 50); }, SP_ERR_PARAM, noPort,
        {}, nullptr},
       {"input before open", [&](ISinglePlayer& q) { return q.Play_InputData(kReady, d, 16, 0); },
-       SP_ERR_ORDER, Own(kInputToClosed), {}, nullptr},
+       SP_ERR_ORDER, Own(gbk::kInputToClosedPort), {}, nullptr},
       {"close before open", [&](ISinglePlayer& q) { return q.Play_CloseStream(kReady); },
-       SP_ERR_ORDER, Own(kCannotStop), {}, nullptr},
+       SP_ERR_ORDER, Own(gbk::kCannotStopUnstarted), {}, nullptr},
   });
 }
 
@@ -482,11 +482,11 @@ TEST_F(BadInput, TheThirtyThirdHostPortGetsNoDecoderPort) {
   Run({
       {"overlay mode on a 33rd port",
        [](ISinglePlayer& q) { return q.Play_SetOverlayMode(100, 0); }, SP_ERR_PARAM,
-       Decoder(1, kInvalidInput, "Play_SetOverlayMode()"), {}, nullptr},
+       Decoder(1, gbk::kInvalidInput, "Play_SetOverlayMode()"), {}, nullptr},
       {"open mode on a 33rd port", [](ISinglePlayer& q) { return q.Play_SetOpenMode(INT_MAX, 0); },
-       SP_ERR_PARAM, Own(kBadArgument), {}, nullptr},
+       SP_ERR_PARAM, Own(gbk::kBadArgument), {}, nullptr},
       {"open mode on a 33rd port", [](ISinglePlayer& q) { return q.Play_SetOpenMode(127, 0); },
-       SP_ERR_PARAM, Decoder(1, kInvalidInput, "Play_SetOpenMode()"), {}, nullptr},
+       SP_ERR_PARAM, Decoder(1, gbk::kInvalidInput, "Play_SetOpenMode()"), {}, nullptr},
   });
 }
 
@@ -504,7 +504,7 @@ TEST_F(BadInput, InitWithoutASystemFolderAndExitChangeNothing) {
   sandbox.Apply();
   // The logs were not moved: this record still lands in the sandbox.
   EXPECT_EQ(player->Play_SetVolume(-1, 0), SP_ERR_PARAM);
-  EXPECT_EQ(stress::ErrorRecords(sandbox.ErrorLog()).size(), 1u);
+  EXPECT_EQ(sp_test::ReadErrorRecords(sandbox.ErrorLog()).size(), 1u);
   EXPECT_EQ(Impl().HostValue(), 0);
 }
 

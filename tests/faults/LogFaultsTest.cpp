@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-#include "PlayerTestSupport.h"
+#include "support/PlayerTestFixture.h"
 #include "log/LogFile.h"
 
 namespace player_test {

@@ -2,10 +2,15 @@
 // at test time: CIF, 720p and 1080p with B-pictures in the player's pools,
 // streams several times larger than the pool, a snapshot compared with
 // FFmpeg's own decode of the same picture, and stepping through B-pictures.
-#include "CodecClips.h"
-#include "IntegrationSupport.h"
+#include <algorithm>
+#include <cmath>
 
-namespace integration {
+#include "support/Bitmaps.h"
+#include "support/CodecClips.h"
+#include "support/PlayerOverDecoderFixture.h"
+#include "support/Waiting.h"
+
+namespace sp_test {
 namespace {
 
 using sp_test::Clip;
@@ -128,9 +133,9 @@ TEST_F(PlayerCodec, H265BareStreamShowsEveryPicture) {
 }
 
 }  // namespace
-}  // namespace integration
+}  // namespace sp_test
 
-namespace integration {
+namespace sp_test {
 namespace {
 
 TEST_F(PlayerCodec, SteppingThroughBPicturesShowsOnePicturePerRequest) {
@@ -164,4 +169,4 @@ TEST_F(PlayerCodec, SteppingThroughBPicturesShowsOnePicturePerRequest) {
 }
 
 }  // namespace
-}  // namespace integration
+}  // namespace sp_test

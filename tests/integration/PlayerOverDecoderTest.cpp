@@ -1,8 +1,10 @@
 // The player driving the real VdPlay library through the public interface:
 // snapshots, single-frame stepping, a full buffer and the play speeds.
-#include "IntegrationSupport.h"
+#include "support/Bitmaps.h"
+#include "support/PlayerOverDecoderFixture.h"
+#include "support/Waiting.h"
 
-namespace integration {
+namespace sp_test {
 namespace {
 
 // The test pattern's colours as 8-bit RGB: the eight bars (white, yellow,
@@ -26,7 +28,7 @@ using PlayerSpeed = PlayerOverDecoder;
 TEST_F(PlayerSnapshot, IsTheFrameOnScreenWithThePatternsColours) {
   Init(0);
   const std::uint32_t w = 352, h = 288;
-  const Stream s = MakeStream(w, h, 40, 25, vdstream::Payload::Zlib);
+  const TestStream s = MakeTestStream(w, h, 40, vdstream::Payload::Zlib, 25);
   Open(s);
   for (const Bytes& packet : s.packets) ASSERT_EQ(Input(packet), SP_OK);
   ASSERT_TRUE(WaitFor([&] { return Shown() >= 3; }));
@@ -67,7 +69,7 @@ TEST_F(PlayerSnapshot, IsTheFrameOnScreenWithThePatternsColours) {
 
 TEST_F(PlayerStepping, AdmitsOneBlockAndShowsOneFramePerRequest) {
   Init(0);
-  const Stream s = MakeStream(32, 32, 12, 25, vdstream::Payload::Zlib);
+  const TestStream s = MakeTestStream(32, 32, 12, vdstream::Payload::Zlib, 25);
   Open(s);
   ASSERT_EQ(player->Play_PlayState(kPort, PLAYSTATE_PAUSE), SP_OK);
   std::size_t next = 0;
@@ -102,7 +104,7 @@ TEST_F(PlayerStepping, AdmitsOneBlockAndShowsOneFramePerRequest) {
 
 TEST_F(PlayerBuffer, FullBufferIsRefusedAfterTenTriesAndLogged) {
   Init(2);  // every refused try is logged at this level
-  const Stream s = MakeStream(352, 288, 4, 25, vdstream::Payload::Raw);
+  const TestStream s = MakeTestStream(352, 288, 4, vdstream::Payload::Raw, 25);
   Open(s);
   ASSERT_EQ(player->Play_PlayState(kPort, PLAYSTATE_PAUSE), SP_OK);
   // Three raw CIF packets fill 456240 of the 512000 bytes; a fourth does not fit.
@@ -129,7 +131,7 @@ TEST_F(PlayerBuffer, FullBufferIsRefusedAfterTenTriesAndLogged) {
 
 TEST_F(PlayerSpeed, FramesPerSecondFollowTheState) {
   Init(0);
-  const Stream s = MakeStream(64, 48, 240, 25, vdstream::Payload::Zlib);
+  const TestStream s = MakeTestStream(64, 48, 240, vdstream::Payload::Zlib, 25);
   Open(s);
   for (const Bytes& packet : s.packets) ASSERT_EQ(Input(packet), SP_OK);
 
@@ -161,4 +163,4 @@ TEST_F(PlayerSpeed, FramesPerSecondFollowTheState) {
 }
 
 }  // namespace
-}  // namespace integration
+}  // namespace sp_test

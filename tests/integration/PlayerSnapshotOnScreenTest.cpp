@@ -1,9 +1,11 @@
 // Snapshots of the picture on screen through the player and the real VdPlay:
 // while paused, while stepping, on a slow stream, and none before the first
 // picture or after the buffer was cleared.
-#include "IntegrationSupport.h"
+#include "support/Bitmaps.h"
+#include "support/PlayerOverDecoderFixture.h"
+#include "support/Waiting.h"
 
-namespace integration {
+namespace sp_test {
 namespace {
 
 constexpr std::int32_t kTimedOut = 26;  // Play_GetPicture when no picture reached the callback
@@ -12,7 +14,7 @@ class PlayerSnapshotOnScreen : public PlayerOverDecoder {
  protected:
   // Takes a snapshot and returns the index of the stream's picture it shows,
   // or -1 when it matches none; result gets Play_GetPicture's result.
-  int Snapshot(const Stream& s, const std::string& name, std::int32_t& result) {
+  int Snapshot(const TestStream& s, const std::string& name, std::int32_t& result) {
     const std::string path = TempFile(name);
     result = player->Play_GetPicture(kPort, path.c_str());
     if (result != SP_OK) return -1;
@@ -38,7 +40,7 @@ class PlayerSnapshotOnScreen : public PlayerOverDecoder {
 
 TEST_F(PlayerSnapshotOnScreen, WhilePausedIsTheLastPictureShown) {
   Init(0);
-  const Stream s = MakeStream(64, 48, 60, 25, vdstream::Payload::Zlib);
+  const TestStream s = MakeTestStream(64, 48, 60, vdstream::Payload::Zlib, 25);
   Open(s);
   for (const Bytes& packet : s.packets) ASSERT_EQ(Input(packet), SP_OK);
   ASSERT_TRUE(WaitFor([&] { return Shown() >= 5; }));
@@ -55,7 +57,7 @@ TEST_F(PlayerSnapshotOnScreen, WhilePausedIsTheLastPictureShown) {
 
 TEST_F(PlayerSnapshotOnScreen, WhileSteppingIsTheLastSteppedPicture) {
   Init(0);
-  const Stream s = MakeStream(64, 48, 12, 25, vdstream::Payload::Raw);
+  const TestStream s = MakeTestStream(64, 48, 12, vdstream::Payload::Raw, 25);
   Open(s);
   ASSERT_EQ(player->Play_PlayState(kPort, PLAYSTATE_PAUSE), SP_OK);
   for (std::size_t i = 0; i < 4; ++i) ASSERT_EQ(Input(s.packets[i]), SP_OK);
@@ -71,7 +73,7 @@ TEST_F(PlayerSnapshotOnScreen, WhileSteppingIsTheLastSteppedPicture) {
 
 TEST_F(PlayerSnapshotOnScreen, OfASlowStreamSucceedsEveryTime) {
   Init(0);
-  const Stream s = MakeStream(64, 48, 30, 5, vdstream::Payload::Zlib);
+  const TestStream s = MakeTestStream(64, 48, 30, vdstream::Payload::Zlib, 5);
   Open(s);
   for (const Bytes& packet : s.packets) ASSERT_EQ(Input(packet), SP_OK);
   ASSERT_TRUE(WaitFor([&] { return Shown() >= 1; }));
@@ -85,7 +87,7 @@ TEST_F(PlayerSnapshotOnScreen, OfASlowStreamSucceedsEveryTime) {
 
 TEST_F(PlayerSnapshotOnScreen, BeforeAnyPictureAndAfterClearingTheBufferTimesOut) {
   Init(0);
-  const Stream s = MakeStream(64, 48, 20, 25, vdstream::Payload::Raw);
+  const TestStream s = MakeTestStream(64, 48, 20, vdstream::Payload::Raw, 25);
   Open(s);
   ASSERT_EQ(player->Play_PlayState(kPort, PLAYSTATE_PAUSE), SP_OK);
   for (std::size_t i = 0; i < 10; ++i) ASSERT_EQ(Input(s.packets[i]), SP_OK);
@@ -104,4 +106,4 @@ TEST_F(PlayerSnapshotOnScreen, BeforeAnyPictureAndAfterClearingTheBufferTimesOut
 }
 
 }  // namespace
-}  // namespace integration
+}  // namespace sp_test

@@ -2,9 +2,10 @@
 // the decoder shows is checked with a display callback on its ports.
 #include <cstring>
 
-#include "IntegrationSupport.h"
+#include "support/PlayerOverDecoderFixture.h"
+#include "support/Waiting.h"
 
-namespace integration {
+namespace sp_test {
 namespace {
 
 class PlayerStreamData : public PlayerOverDecoder {
@@ -23,12 +24,6 @@ class PlayerStreamData : public PlayerOverDecoder {
   }
 };
 
-std::vector<std::uint32_t> Sums(const Stream& s) {
-  std::vector<std::uint32_t> sums;
-  for (const Bytes& picture : s.pictures) sums.push_back(Checksum(picture.data(), picture.size()));
-  return sums;
-}
-
 Bytes Slice(const Bytes& data, std::size_t from, std::size_t to) {
   return Bytes(data.begin() + static_cast<std::ptrdiff_t>(from),
                data.begin() + static_cast<std::ptrdiff_t>(to));
@@ -39,26 +34,24 @@ void Put32(Bytes& packet, std::size_t at, std::uint32_t value) {
 }
 
 // Two small pictures, one raw and one zlib-compressed.
-Stream SmallMixedStream() {
-  Stream s = MakeStream(8, 8, 2, 1000, vdstream::Payload::Raw);
-  s.packets[1] = MakeStream(8, 8, 2, 1000, vdstream::Payload::Zlib).packets[1];
-  return s;
+TestStream SmallMixedStream() {
+  return MakeTestStream({8, 8, 2, vdstream::Payload::Raw, true, 1000});
 }
 
 TEST_F(PlayerStreamData, OneBytePerInputGivesTheSameFrames) {
   Init(0);
-  const Stream s = SmallMixedStream();
+  const TestStream s = SmallMixedStream();
   Open(s);
-  const Bytes all = s.packetBytes();
+  const Bytes all = s.AllPackets();
   for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(Input(Slice(all, i, i + 1)), SP_OK);
-  EXPECT_EQ(FramesAfter(s.pictures.size()), Sums(s));
+  EXPECT_EQ(FramesAfter(s.pictures.size()), s.PictureSums());
 }
 
 TEST_F(PlayerStreamData, EveryTwoPieceSplitGivesTheSameFrames) {
   Init(0);
-  const Stream s = SmallMixedStream();
+  const TestStream s = SmallMixedStream();
   Open(s);
-  const Bytes all = s.packetBytes();
+  const Bytes all = s.AllPackets();
   const std::size_t firstPacket = s.packets[0].size();
   std::vector<std::uint32_t> expected;
   // The stream again and again, cut in two at each byte in turn. The second
@@ -70,7 +63,7 @@ TEST_F(PlayerStreamData, EveryTwoPieceSplitGivesTheSameFrames) {
     ASSERT_TRUE(WaitFor([&] { return ShownFrames::Get().Sums().size() == complete; }))
         << "cut at " << cut;
     ASSERT_EQ(Input(Slice(all, cut, all.size())), SP_OK);
-    for (std::uint32_t sum : Sums(s)) expected.push_back(sum);
+    for (std::uint32_t sum : s.PictureSums()) expected.push_back(sum);
   }
   EXPECT_EQ(FramesAfter(expected.size()), expected);
   EXPECT_EQ(OpenStreamStats().packetsDamaged, 0u);
@@ -78,10 +71,10 @@ TEST_F(PlayerStreamData, EveryTwoPieceSplitGivesTheSameFrames) {
 
 TEST_F(PlayerStreamData, DamagedPacketsAreSkippedAndPlayGoesOn) {
   Init(0);
-  const Stream s = MakeStream(16, 16, 6, 1000, vdstream::Payload::Zlib);
+  const TestStream s = MakeTestStream(16, 16, 6, vdstream::Payload::Zlib, 1000);
   Open(s);
 
-  Bytes wrongSize = MakeStream(16, 16, 1, 1000, vdstream::Payload::Raw).packets[0];
+  Bytes wrongSize = MakeTestStream(16, 16, 1, vdstream::Payload::Raw, 1000).packets[0];
   Put32(wrongSize, 4, 100);  // a raw picture of 100 bytes suits no 16x16 picture
   wrongSize.resize(16 + 100);
   Bytes badZlib = s.packets[0];
@@ -95,10 +88,11 @@ TEST_F(PlayerStreamData, DamagedPacketsAreSkippedAndPlayGoesOn) {
                                      s.packets[4], s.packets[5]};
   for (const Bytes& block : blocks) ASSERT_EQ(Input(block), SP_OK);
 
-  EXPECT_EQ(FramesAfter(s.pictures.size()), Sums(s)) << "every good picture, in order, and nothing else";
+  EXPECT_EQ(FramesAfter(s.pictures.size()), s.PictureSums())
+      << "every good picture, in order, and nothing else";
   EXPECT_EQ(OpenStreamStats().packetsDamaged, 4u);
   EXPECT_EQ(OpenStreamStats().bytesWaiting, 0u);
 }
 
 }  // namespace
-}  // namespace integration
+}  // namespace sp_test

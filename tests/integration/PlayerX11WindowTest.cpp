@@ -2,14 +2,15 @@
 // (native builds with Xlib; skipped without DISPLAY).
 #include <cstdlib>
 
-#include "IntegrationSupport.h"
+#include "support/PlayerOverDecoderFixture.h"
+#include "support/Waiting.h"
 
 // After the test framework: Xlib's macros (None, Bool, Status) clash with
 // names in its headers.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-namespace integration {
+namespace sp_test {
 namespace {
 
 // The test pattern's bars as 8-bit RGB: white, yellow, cyan, green, magenta,
@@ -88,7 +89,7 @@ class PlayerX11Window : public PlayerOverDecoder {
 
 TEST_F(PlayerX11Window, ShowsTheStreamRefreshesAndAppliesVideoParameters) {
   Init(0);
-  const Stream s = MakeStream(352, 288, 20, 25, vdstream::Payload::Zlib);
+  const TestStream s = MakeTestStream(352, 288, 20, vdstream::Payload::Zlib, 25);
   Open(s, MakeWindow(352, 288));
   for (int i = 0; i < 12; ++i) ASSERT_EQ(Input(s.packets[i]), SP_OK);
   ASSERT_TRUE(WaitFor([&] { return Shown() >= 12; }));
@@ -118,4 +119,4 @@ TEST_F(PlayerX11Window, ShowsTheStreamRefreshesAndAppliesVideoParameters) {
 }
 
 }  // namespace
-}  // namespace integration
+}  // namespace sp_test

@@ -10,6 +10,10 @@
 // start again. Releasing must wait
 // for the capture; the capture ends with a picture or with 26 and its record,
 // and no record is lost or broken.
+#include <gtest/gtest.h>
+
+#include <SinglePlayer.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,7 +22,9 @@
 #include <vector>
 
 #include "FakeVdPlay.h"
-#include "StressSupport.h"
+#include "support/GbkTexts.h"
+#include "support/LogRecords.h"
+#include "support/Sandbox.h"
 
 namespace {
 
@@ -29,7 +35,7 @@ constexpr int kCapturesBeforeRelease = 6;
 constexpr std::int32_t kPort = 3;
 
 TEST(CaptureReleaseStress, ReleaseDuringCaptureWhileFramesAreShown) {
-  stress::Sandbox sandbox;
+  sp_test::Sandbox sandbox;
   sandbox.Configure(1);
   std::uint8_t header[40] = {};
 
@@ -107,17 +113,17 @@ TEST(CaptureReleaseStress, ReleaseDuringCaptureWhileFramesAreShown) {
   // Every capture left its trace record, every timeout its error record, and
   // the only other records are frames that came when no capture was pending.
   int traces = 0;
-  for (const sp_test::LogRecord& record : stress::WholeRecords(sandbox.RuntimeLog())) {
+  for (const sp_test::LogRecord& record : sp_test::ReadWholeRecords(sandbox.RuntimeLog())) {
     if (record.value[0] == "Play_GetPicture") ++traces;
   }
   EXPECT_EQ(traces, captures);
   int timeoutRecords = 0;
-  for (const sp_test::ErrorRecord& error : stress::ErrorRecords(sandbox.ErrorLog())) {
+  for (const sp_test::ErrorRecord& error : sp_test::ReadErrorRecords(sandbox.ErrorLog())) {
     EXPECT_EQ(error.code, 0);
-    if (error.message == stress::kCaptureTimeout) {
+    if (error.message == sp_test::gbk::kCaptureTimeout) {
       ++timeoutRecords;
     } else {
-      EXPECT_EQ(error.message, stress::kPathNotSet);
+      EXPECT_EQ(error.message, sp_test::gbk::kPathNotSet);
     }
   }
   EXPECT_EQ(timeoutRecords, timeouts);

@@ -4,6 +4,10 @@
 // every k-th record (k = threshold / length + 1) moves the file to ".bak",
 // replacing the older ".bak". What survives is therefore known exactly, and
 // each thread's surviving records must be an unbroken run up to its last.
+#include <gtest/gtest.h>
+
+#include <SinglePlayer.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -12,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "StressSupport.h"
 #include "log/LogFile.h"
+#include "support/LogRecords.h"
+#include "support/Sandbox.h"
 
 namespace {
 
@@ -56,7 +61,7 @@ struct Found {
 std::vector<Found> ReadFile(const std::string& path) {
   std::vector<Found> found;
   if (!sp_test::Exists(path)) return found;
-  for (const sp_test::LogRecord& record : stress::WholeRecords(path)) {
+  for (const sp_test::LogRecord& record : sp_test::ReadWholeRecords(path)) {
     EXPECT_EQ(record.label[0], "T");
     EXPECT_EQ(record.label[1], "S");
     EXPECT_EQ(record.value[2], kFiller);

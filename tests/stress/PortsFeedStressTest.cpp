@@ -7,6 +7,9 @@
 // pictures from port after port. At debug level 2 every operation writes a
 // trace record, so the runtime log must end up with exactly one record per
 // call made, all whole, from 33 threads at once.
+#include <gtest/gtest.h>
+
+#include <SinglePlayer.h>
 #include <VdPlay.h>
 #include <VdStreamFormat.h>
 
@@ -18,8 +21,12 @@
 #include <thread>
 #include <vector>
 
-#include "StressSupport.h"
 #include "log/LogFile.h"
+#include "support/CommandLine.h"
+#include "support/GbkTexts.h"
+#include "support/LogRecords.h"
+#include "support/Sandbox.h"
+#include "support/TestStreams.h"
 
 #ifndef SP_PORTS_STRESS_SECONDS
 #define SP_PORTS_STRESS_SECONDS 10
@@ -51,21 +58,17 @@ struct PortResult {
 };
 
 TEST(PortsFeedStress, ThirtyTwoPortsFedFromTheirOwnThreads) {
-  const int seconds = stress::SecondsArgument(SP_PORTS_STRESS_SECONDS);
-  stress::Sandbox sandbox;
+  const int seconds = sp_test::NumberArgument("--seconds", SP_PORTS_STRESS_SECONDS);
+  sp_test::Sandbox sandbox;
   sandbox.Configure(2);
   // No rotation: the runtime log must hold every trace record of the run.
   sp::testing::SetLogRotationBytes(1L << 30);
 
-  std::vector<Bytes> packets;
-  for (std::uint32_t i = 0; i < 16; ++i) {
-    Bytes picture(vdstream::pictureBytes(kWidth, kHeight));
-    vdstream::fillTestPicture(picture.data(), kWidth, kHeight, i);
-    packets.push_back(vdstream::makePacket(picture.data(), picture.size(), i * 1000 / kFps,
-                                           i % 2 ? vdstream::Payload::Zlib
-                                                 : vdstream::Payload::Raw));
-  }
-  Bytes header = vdstream::makeFileHeader(kWidth, kHeight, kFps, 1);
+  // 16 pictures, raw and zlib packets alternating.
+  sp_test::TestStream stream =
+      sp_test::MakeTestStream({kWidth, kHeight, 16, vdstream::Payload::Raw, true, kFps});
+  std::vector<Bytes>& packets = stream.packets;
+  Bytes& header = stream.header;
 
   ISinglePlayer* player = CreateSinglePlayerDll();
   ASSERT_NE(player, nullptr);
@@ -173,7 +176,7 @@ TEST(PortsFeedStress, ThirtyTwoPortsFedFromTheirOwnThreads) {
   ReleaseSinglePlayerDll(player);
   sp::testing::SetLogRotationBytes(0);
 
-  const long traces = static_cast<long>(stress::WholeRecords(sandbox.RuntimeLog()).size());
+  const long traces = static_cast<long>(sp_test::ReadWholeRecords(sandbox.RuntimeLog()).size());
   EXPECT_EQ(traces, calls.load());
   int inputs = 0;
   for (const PortResult& r : results) inputs += r.inputs;
@@ -182,8 +185,9 @@ TEST(PortsFeedStress, ThirtyTwoPortsFedFromTheirOwnThreads) {
               kPorts, seconds, inputs, captures, pictures, calls.load(), traces);
   // Failures only of captures that saw no frame, or of frames that came
   // after their capture was done.
-  for (const sp_test::ErrorRecord& error : stress::ErrorRecords(sandbox.ErrorLog())) {
-    EXPECT_TRUE(error.message == stress::kCaptureTimeout || error.message == stress::kPathNotSet)
+  for (const sp_test::ErrorRecord& error : sp_test::ReadErrorRecords(sandbox.ErrorLog())) {
+    EXPECT_TRUE(error.message == sp_test::gbk::kCaptureTimeout ||
+                error.message == sp_test::gbk::kPathNotSet)
         << error.code << " " << error.message << " " << error.context;
   }
 }

@@ -3,6 +3,9 @@
 // file descriptors (handles on Windows) and threads must stay flat: more
 // than 1 MB of memory growth, or any descriptor or thread more, fails.
 // "--cycles=N" on the command line sets the number of cycles.
+#include <gtest/gtest.h>
+
+#include <SinglePlayer.h>
 #include <VdStreamFormat.h>
 
 #include <cstdio>
@@ -17,7 +20,8 @@
 #include <unistd.h>
 #endif
 
-#include "stress/StressSupport.h"
+#include "support/CommandLine.h"
+#include "support/Sandbox.h"
 
 namespace {
 
@@ -92,16 +96,9 @@ bool MemoryIsMeasurable(int cycles) {
 #endif
 }
 
-int CyclesArgument() {
-  for (const std::string& arg : ::testing::internal::GetArgvs()) {
-    if (arg.rfind("--cycles=", 0) == 0) return std::atoi(arg.c_str() + 9);
-  }
-  return kDefaultCycles;
-}
-
 TEST(Soak, OpenPlayInputCloseCyclesLeaveMemoryDescriptorsAndThreadsFlat) {
-  const int cycles = CyclesArgument();
-  stress::Sandbox sandbox;
+  const int cycles = sp_test::NumberArgument("--cycles", kDefaultCycles);
+  sp_test::Sandbox sandbox;
   sandbox.Configure(0);
   const std::vector<std::uint8_t> header = vdstream::makeFileHeader(16, 16, 25, 1);
   std::vector<std::uint8_t> picture(vdstream::pictureBytes(16, 16), 0x80);

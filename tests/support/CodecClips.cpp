@@ -14,7 +14,7 @@ extern "C" {
 #include <mutex>
 #include <tuple>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 namespace sp_test {
 namespace {

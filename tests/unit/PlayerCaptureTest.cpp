@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "PlayerTestSupport.h"
+#include "support/PlayerTestFixture.h"
 
-namespace player_test {
+namespace sp_test {
 namespace {
 
 using fake_vdplay::CallNames;
@@ -171,4 +171,4 @@ TEST_F(CaptureTest, ACallbackLeftInstalledDoesNothingOnceThePlayerIsReleased) {
 }
 
 }  // namespace
-}  // namespace player_test
+}  // namespace sp_test

@@ -4,9 +4,9 @@
 #include <functional>
 #include <thread>
 
-#include "PlayerTestSupport.h"
+#include "support/PlayerTestFixture.h"
 
-namespace player_test {
+namespace sp_test {
 namespace {
 
 using fake_vdplay::CallNames;
@@ -466,4 +466,4 @@ TEST_F(PlayerTest, InitReadsTheConfigurationFileOnTheSystemDrive) {
 #endif
 
 }  // namespace
-}  // namespace player_test
+}  // namespace sp_test

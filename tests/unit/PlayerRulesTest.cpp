@@ -4,9 +4,9 @@
 #include <ctime>
 #include <fstream>
 
-#include "PlayerTestSupport.h"
+#include "support/PlayerTestFixture.h"
 
-namespace player_test {
+namespace sp_test {
 namespace {
 
 using fake_vdplay::CallNames;
@@ -254,4 +254,4 @@ TEST_F(RulesTest, OwnErrorRecordsGiveTheLineOfTheReportingStatement) {
 }
 
 }  // namespace
-}  // namespace player_test
+}  // namespace sp_test

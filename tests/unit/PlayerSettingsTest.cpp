@@ -2,9 +2,9 @@
 // operation that reads or writes through an address.
 #include <functional>
 
-#include "PlayerTestSupport.h"
+#include "support/PlayerTestFixture.h"
 
-namespace player_test {
+namespace sp_test {
 namespace {
 
 using fake_vdplay::CallNames;
@@ -283,4 +283,4 @@ TEST_F(SettingsTest, NullAddressesAreRefusedWithoutADecoderCall) {
 }
 
 }  // namespace
-}  // namespace player_test
+}  // namespace sp_test

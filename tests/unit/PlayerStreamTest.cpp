@@ -1,9 +1,9 @@
 // Stream lifecycle and play-state control of one host port.
 #include <chrono>
 
-#include "PlayerTestSupport.h"
+#include "support/PlayerTestFixture.h"
 
-namespace player_test {
+namespace sp_test {
 namespace {
 
 using fake_vdplay::CallNames;
@@ -386,4 +386,4 @@ TEST_F(StreamTest, SteppingLetsOneBlockOfDataThroughPerFurtherStep) {
 }
 
 }  // namespace
-}  // namespace player_test
+}  // namespace sp_test

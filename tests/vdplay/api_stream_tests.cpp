@@ -3,9 +3,11 @@
 #include <fstream>
 #include <string>
 
-#include "test_support.h"
+#include "support/StandInPorts.h"
+#include "support/Waiting.h"
 
-using namespace vdtest;
+using namespace sp_test;
+using vdstream::Payload;
 
 namespace {
 
@@ -105,7 +107,7 @@ TEST_F(StreamTest, BadPortsAndCallsOutOfOrder) {
   Bytes h = vdstream::makeFileHeader(16, 16, 25, 1);
   for (VdLong port : {-1, 32}) {
     EXPECT_FALSE(VdPlay_OpenStream(port, h.data(), 40, 1 << 20));
-    EXPECT_FALSE(VdPlay_SetDisplayCallBack(port, recordFrame));
+    EXPECT_FALSE(VdPlay_SetDisplayCallBack(port, RecordFrame));
     EXPECT_EQ(VdPlay_GetSourceBufferRemain(port), 0u);
     EXPECT_EQ(VdPlay_GetLastError(port), VDPLAY_ERR_BAD_ARGUMENT);
   }
@@ -116,59 +118,59 @@ TEST_F(StreamTest, BadPortsAndCallsOutOfOrder) {
   ASSERT_TRUE(VdPlay_OpenStream(1, h.data(), 40, 1 << 20));
   EXPECT_TRUE(failsWith(VdPlay_OneByOne(1), 1, order));  // needs the display thread
   EXPECT_TRUE(VdPlay_Stop(1));
-  EXPECT_TRUE(VdPlay_SetDisplayCallBack(2, recordFrame));  // any port, open or not
+  EXPECT_TRUE(VdPlay_SetDisplayCallBack(2, RecordFrame));  // any port, open or not
 }
 
 TEST_F(StreamTest, BufferTakesWholeBlocksOrRefusesThem) {
-  TestStream s = makeStream(16, 16, 1, Payload::Raw);
-  ASSERT_TRUE(openStream(0, s, 1));  // room for exactly one packet of the largest payload
+  TestStream s = MakeTestStream(16, 16, 1, Payload::Raw);
+  ASSERT_TRUE(OpenTestStream(0, s, 1));  // room for exactly one packet of the largest payload
   const VdDword pool = static_cast<VdDword>(vdstream::minPoolBytes(16, 16));
-  ASSERT_TRUE(feed(0, Bytes(pool - 10, 0x55)));
-  EXPECT_TRUE(failsWith(feed(0, Bytes(11, 1)), 0, VDPLAY_ERR_BUFFER_FULL));
+  ASSERT_TRUE(Feed(0, Bytes(pool - 10, 0x55)));
+  EXPECT_TRUE(failsWith(Feed(0, Bytes(11, 1)), 0, VDPLAY_ERR_BUFFER_FULL));
   EXPECT_EQ(VdPlay_GetSourceBufferRemain(0), pool - 10);  // nothing of it was taken
-  EXPECT_TRUE(feed(0, Bytes(10, 1)));
+  EXPECT_TRUE(Feed(0, Bytes(10, 1)));
   EXPECT_EQ(VdPlay_GetSourceBufferRemain(0), pool);
   EXPECT_TRUE(failsWith(VdPlay_InputData(0, nullptr, 4), 0, VDPLAY_ERR_BAD_ARGUMENT));
   EXPECT_TRUE(VdPlay_ResetSourceBuffer(0));
   EXPECT_EQ(VdPlay_GetSourceBufferRemain(0), 0u);
-  EXPECT_TRUE(feed(0, s.packets[0]));
+  EXPECT_TRUE(Feed(0, s.packets[0]));
 }
 
 TEST_F(StreamTest, ResetDropsAPartlyParsedPacket) {
-  TestStream s = makeStream(16, 16, 2, Payload::Raw, false, 1000);
-  ASSERT_TRUE(openStream(0, s));
-  VdPlay_SetDisplayCallBack(0, recordFrame);
+  TestStream s = MakeTestStream({16, 16, 2, Payload::Raw, false, 1000, 40});
+  ASSERT_TRUE(OpenTestStream(0, s));
+  VdPlay_SetDisplayCallBack(0, RecordFrame);
   ASSERT_TRUE(VdPlay_Play(0, nullptr));
-  feed(0, Bytes(s.packets[0].begin(), s.packets[0].begin() + 100));  // header and some payload
-  sleepMs(20);
+  Feed(0, Bytes(s.packets[0].begin(), s.packets[0].begin() + 100));  // header and some payload
+  SleepMs(20);
   ASSERT_TRUE(VdPlay_ResetSourceBuffer(0));
-  feed(0, s.packets[1]);
-  ASSERT_TRUE(waitFor([] { return frameLog(0).count == 1; }));
-  sleepMs(30);
-  EXPECT_EQ(frameLog(0).sumsCopy(), std::vector<std::uint32_t>{s.pictureSums()[1]});
-  EXPECT_EQ(stats(0).packetsDamaged, 0u);
+  Feed(0, s.packets[1]);
+  ASSERT_TRUE(WaitFor([] { return FrameLogOf(0).count == 1; }));
+  SleepMs(30);
+  EXPECT_EQ(FrameLogOf(0).SumsCopy(), std::vector<std::uint32_t>{s.PictureSums()[1]});
+  EXPECT_EQ(PortStats(0).packetsDamaged, 0u);
 }
 
 TEST_F(StreamTest, BytesFedOneAtATimeDecodeToTheSameFrames) {
   // Raw and zlib packets and a repeated file header, through a pool of two packets.
-  TestStream s = makeStream(16, 16, 6, Payload::Raw, true, 1000);
-  Bytes data = s.allPackets();
+  TestStream s = MakeTestStream({16, 16, 6, Payload::Raw, true, 1000, 40});
+  Bytes data = s.AllPackets();
   data.insert(data.begin() + static_cast<std::ptrdiff_t>(s.packets[0].size()), s.header.begin(),
               s.header.end());
-  ASSERT_TRUE(openStream(0, s, 2));
-  VdPlay_SetDisplayCallBack(0, recordFrame);
+  ASSERT_TRUE(OpenTestStream(0, s, 2));
+  VdPlay_SetDisplayCallBack(0, RecordFrame);
   ASSERT_TRUE(VdPlay_Play(0, nullptr));
-  for (std::uint8_t& b : data) ASSERT_TRUE(waitFor([&] { return VdPlay_InputData(0, &b, 1); }));
-  ASSERT_TRUE(waitFor([] { return frameLog(0).count == 6; }));
-  EXPECT_EQ(frameLog(0).sumsCopy(), s.pictureSums());
-  EXPECT_EQ(frameLog(0).badCalls, 0);
-  EXPECT_EQ(stats(0).packetsDamaged, 0u);
-  std::lock_guard<std::mutex> lk(frameLog(0).mutex);
-  EXPECT_EQ(frameLog(0).stamps, (std::vector<std::int32_t>{0, 40, 80, 120, 160, 200}));
+  for (std::uint8_t& b : data) ASSERT_TRUE(WaitFor([&] { return VdPlay_InputData(0, &b, 1); }));
+  ASSERT_TRUE(WaitFor([] { return FrameLogOf(0).count == 6; }));
+  EXPECT_EQ(FrameLogOf(0).SumsCopy(), s.PictureSums());
+  EXPECT_EQ(FrameLogOf(0).badCalls, 0);
+  EXPECT_EQ(PortStats(0).packetsDamaged, 0u);
+  std::lock_guard<std::mutex> lk(FrameLogOf(0).mutex);
+  EXPECT_EQ(FrameLogOf(0).stamps, (std::vector<std::int32_t>{0, 40, 80, 120, 160, 200}));
 }
 
 TEST_F(StreamTest, DamagedPacketsAreCountedAndSkipped) {
-  TestStream s = makeStream(16, 16, 3, Payload::Zlib, false, 1000);
+  TestStream s = MakeTestStream({16, 16, 3, Payload::Zlib, false, 1000, 40});
   Bytes data = s.packets[0];
   const auto add = [&data](const Bytes& b) { data.insert(data.end(), b.begin(), b.end()); };
   add(Bytes{'j', 'u', 'n', 'k', 'V', 'D', '!'});  // junk, with a false start of a magic
@@ -183,14 +185,14 @@ TEST_F(StreamTest, DamagedPacketsAreCountedAndSkipped) {
   add(s.packets[1]);
   add(s.packets[2]);
 
-  ASSERT_TRUE(openStream(4, s));
-  VdPlay_SetDisplayCallBack(4, recordFrame);
+  ASSERT_TRUE(OpenTestStream(4, s));
+  VdPlay_SetDisplayCallBack(4, RecordFrame);
   ASSERT_TRUE(VdPlay_Play(4, nullptr));
-  ASSERT_TRUE(feed(4, data));
-  ASSERT_TRUE(waitFor([] { return frameLog(4).count == 3; }));
-  sleepMs(20);
-  EXPECT_EQ(frameLog(4).sumsCopy(), s.pictureSums());
-  const VdPlayStats st = stats(4);
+  ASSERT_TRUE(Feed(4, data));
+  ASSERT_TRUE(WaitFor([] { return FrameLogOf(4).count == 3; }));
+  SleepMs(20);
+  EXPECT_EQ(FrameLogOf(4).SumsCopy(), s.PictureSums());
+  const VdPlayStats st = PortStats(4);
   EXPECT_EQ(st.packetsDamaged, 5u);
   EXPECT_EQ(st.bytesWaiting, 0u);
   EXPECT_EQ(VdPlay_GetLastError(4), VDPLAY_ERR_DECODE);

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 
-#include "test_support.h"
+#include "support/StandInPorts.h"
+#include "support/Waiting.h"
 
-using namespace vdtest;
+using namespace sp_test;
+using vdstream::Payload;
 
 namespace {
 
@@ -47,13 +49,13 @@ TEST_F(WindowTest, PaintsTheFrameWithColourAndRegion) {
   };
   const auto isRed = [](COLORREF c) { return GetRValue(c) >= 250 && GetBValue(c) <= 5; };
 
-  TestStream s = makeStream(16, 16, 0, Payload::Raw);
-  ASSERT_TRUE(openStream(0, s, 8));
-  VdPlay_SetDisplayCallBack(0, recordFrame);
+  TestStream s = MakeTestStream(16, 16, 0, Payload::Raw);
+  ASSERT_TRUE(OpenTestStream(0, s, 8));
+  VdPlay_SetDisplayCallBack(0, RecordFrame);
   ASSERT_TRUE(VdPlay_Play(0, wnd));
   const Bytes red = picture(81, 90, 240);
-  ASSERT_TRUE(feed(0, vdstream::makePacket(red.data(), red.size(), 0, Payload::Raw)));
-  ASSERT_TRUE(waitFor([] { return frameLog(0).count == 1; }));
+  ASSERT_TRUE(Feed(0, vdstream::makePacket(red.data(), red.size(), 0, Payload::Raw)));
+  ASSERT_TRUE(WaitFor([] { return FrameLogOf(0).count == 1; }));
   // The top left quarter only, stretched over the whole window: all red.
   VdRect quarter{0, 0, 8, 8};
   ASSERT_TRUE(VdPlay_SetDisplayRegion(0, 0, &quarter, nullptr, 1));
@@ -69,7 +71,7 @@ TEST_F(WindowTest, PaintsTheFrameWithColourAndRegion) {
     EXPECT_EQ(GetRValue(c) * 256 + GetGValue(c), GetBValue(c) * 257);
   }
   DestroyWindow(wnd);  // painting stops; decoding and callbacks go on
-  ASSERT_TRUE(feed(0, vdstream::makePacket(red.data(), red.size(), 0, Payload::Raw)));
-  EXPECT_TRUE(waitFor([] { return frameLog(0).count == 2; }));
+  ASSERT_TRUE(Feed(0, vdstream::makePacket(red.data(), red.size(), 0, Payload::Raw)));
+  EXPECT_TRUE(WaitFor([] { return FrameLogOf(0).count == 2; }));
   EXPECT_TRUE(VdPlay_RefreshPlay(0));
 }

@@ -12,12 +12,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "support/StandInPorts.h"
+#include "support/Waiting.h"
 
 // After the test framework: Xlib's macros clash with names in its headers.
 #include <X11/Xlib.h>
 
-using namespace vdtest;
+using namespace sp_test;
+using vdstream::Payload;
 
 namespace {
 
@@ -92,16 +94,16 @@ class X11NoServerTest : public PortTest {};
 }  // namespace
 
 TEST_F(X11NoServerTest, PlaybackGoesOnWithoutADisplay) {
-  TestStream s = makeStream(16, 16, 4, Payload::Raw);
-  ASSERT_TRUE(openStream(0, s, 8));
-  VdPlay_SetDisplayCallBack(0, recordFrame);
+  TestStream s = MakeTestStream(16, 16, 4, Payload::Raw);
+  ASSERT_TRUE(OpenTestStream(0, s, 8));
+  VdPlay_SetDisplayCallBack(0, RecordFrame);
   ::testing::internal::CaptureStderr();
   {
     DisplayVariable none("");
     ASSERT_TRUE(VdPlay_Play(0, windowHandle(0x400001)));
   }
-  ASSERT_TRUE(feed(0, s.allPackets()));
-  EXPECT_TRUE(waitFor([] { return frameLog(0).count == 4; }));
+  ASSERT_TRUE(Feed(0, s.AllPackets()));
+  EXPECT_TRUE(WaitFor([] { return FrameLogOf(0).count == 4; }));
   EXPECT_TRUE(VdPlay_RefreshPlay(0));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
@@ -123,7 +125,7 @@ TEST_F(X11NoServerTest, PlaybackGoesOnWhenTheServerGoesAway) {
   host = nullptr;
   for (int attempt = 0; attempt < 40 && !host; ++attempt) {
     host = XOpenDisplay(server.name.c_str());
-    if (!host) sleepMs(50);
+    if (!host) SleepMs(50);
   }
   ASSERT_TRUE(host) << "cannot open display " << server.name;
   const Window window = XCreateSimpleWindow(host, DefaultRootWindow(host), 0, 0, 64, 64, 0, 0, 0);
@@ -131,20 +133,20 @@ TEST_F(X11NoServerTest, PlaybackGoesOnWhenTheServerGoesAway) {
   XSync(host, False);
 
   // The stand-in connects to the display named by DISPLAY when playing starts.
-  TestStream s = makeStream(64, 64, 12, Payload::Raw);
-  ASSERT_TRUE(openStream(0, s, 16));
-  VdPlay_SetDisplayCallBack(0, recordFrame);
+  TestStream s = MakeTestStream(64, 64, 12, Payload::Raw);
+  ASSERT_TRUE(OpenTestStream(0, s, 16));
+  VdPlay_SetDisplayCallBack(0, RecordFrame);
   {
     DisplayVariable own(server.name);
     ASSERT_TRUE(VdPlay_Play(0, windowHandle(window)));
   }
 
-  ASSERT_TRUE(feed(0, s.packets[0]));
-  ASSERT_TRUE(waitFor([] { return frameLog(0).count == 1; }));
+  ASSERT_TRUE(Feed(0, s.packets[0]));
+  ASSERT_TRUE(WaitFor([] { return FrameLogOf(0).count == 1; }));
   ::testing::internal::CaptureStderr();
   server.stop();
-  for (std::size_t i = 1; i < s.packets.size(); ++i) ASSERT_TRUE(feed(0, s.packets[i]));
-  EXPECT_TRUE(waitFor([&] { return frameLog(0).count == static_cast<int>(s.packets.size()); }));
+  for (std::size_t i = 1; i < s.packets.size(); ++i) ASSERT_TRUE(Feed(0, s.packets[i]));
+  EXPECT_TRUE(WaitFor([&] { return FrameLogOf(0).count == static_cast<int>(s.packets.size()); }));
   EXPECT_TRUE(VdPlay_RefreshPlay(0));
   EXPECT_TRUE(VdPlay_CloseStream(0));  // leaves the broken connection alone
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");

@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "test_support.h"
+#include "support/StandInPorts.h"
+#include "support/Waiting.h"
 
 // After the test framework: Xlib's macros (None, Bool, Status) clash with
 // names in its headers.
@@ -16,7 +17,8 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 
-using namespace vdtest;
+using namespace sp_test;
+using vdstream::Payload;
 
 namespace {
 
@@ -90,7 +92,7 @@ std::uint8_t channel(unsigned long pixel, unsigned long mask) {
 Display* openTestDisplay() {
   for (int attempt = 0; attempt < 40; ++attempt) {
     if (Display* display = XOpenDisplay(nullptr)) return display;
-    sleepMs(50);
+    SleepMs(50);
   }
   return nullptr;
 }
@@ -169,9 +171,9 @@ class X11Test : public PortTest {
   // Opens a width x height stream on port 0, plays it into window and shows
   // one picture of quarters.
   void playQuarters(Window window, int width, int height) {
-    stream_ = makeStream(width, height, 0, Payload::Raw);
-    ASSERT_TRUE(openStream(0, stream_, 8));
-    VdPlay_SetDisplayCallBack(0, recordFrame);
+    stream_ = MakeTestStream(width, height, 0, Payload::Raw);
+    ASSERT_TRUE(OpenTestStream(0, stream_, 8));
+    VdPlay_SetDisplayCallBack(0, RecordFrame);
     ASSERT_TRUE(VdPlay_Play(0, handle(window)));
     showNext();
   }
@@ -179,9 +181,9 @@ class X11Test : public PortTest {
   // Feeds one more picture of quarters and waits until it has been shown.
   void showNext() {
     const Bytes pic = quarters(static_cast<int>(stream_.width), static_cast<int>(stream_.height));
-    const int shown = frameLog(0).count;
-    ASSERT_TRUE(feed(0, vdstream::makePacket(pic.data(), pic.size(), 40 * shown, Payload::Raw)));
-    ASSERT_TRUE(waitFor([shown] { return frameLog(0).count == shown + 1; }));
+    const int shown = FrameLogOf(0).count;
+    ASSERT_TRUE(Feed(0, vdstream::makePacket(pic.data(), pic.size(), 40 * shown, Payload::Raw)));
+    ASSERT_TRUE(WaitFor([shown] { return FrameLogOf(0).count == shown + 1; }));
   }
 
   // The four quarters of the picture fill the window's four quarters.
@@ -299,9 +301,9 @@ TEST_F(X11Test, NoWindowOrAnUnknownOnePlaysWithoutPainting) {
   const Window spare = makeWindow(16, 16);
   destroyWindow(spare);  // an id that names no window now
   for (void* wnd : {static_cast<void*>(nullptr), handle(spare)}) {
-    stream_ = makeStream(16, 16, 0, Payload::Raw);
-    ASSERT_TRUE(openStream(0, stream_, 8));
-    VdPlay_SetDisplayCallBack(0, recordFrame);
+    stream_ = MakeTestStream(16, 16, 0, Payload::Raw);
+    ASSERT_TRUE(OpenTestStream(0, stream_, 8));
+    VdPlay_SetDisplayCallBack(0, RecordFrame);
     ASSERT_TRUE(VdPlay_Play(0, wnd));
     showNext();
     showNext();
@@ -339,20 +341,21 @@ TEST_F(X11Test, OpaqueInAWindowWithAnAlphaChannel) {
 
 TEST_F(X11Test, PortsPaintTheirOwnWindows) {
   const Window left = makeWindow(24, 24), right = makeWindow(48, 30, 100, 0);
-  TestStream a = makeStream(16, 16, 0, Payload::Raw), b = makeStream(32, 32, 0, Payload::Raw);
-  ASSERT_TRUE(openStream(1, a, 8));
-  ASSERT_TRUE(openStream(2, b, 8));
-  VdPlay_SetDisplayCallBack(1, recordFrame);
-  VdPlay_SetDisplayCallBack(2, recordFrame);
+  TestStream a = MakeTestStream(16, 16, 0, Payload::Raw);
+  TestStream b = MakeTestStream(32, 32, 0, Payload::Raw);
+  ASSERT_TRUE(OpenTestStream(1, a, 8));
+  ASSERT_TRUE(OpenTestStream(2, b, 8));
+  VdPlay_SetDisplayCallBack(1, RecordFrame);
+  VdPlay_SetDisplayCallBack(2, RecordFrame);
   ASSERT_TRUE(VdPlay_SetColor(2, 0, 64, 64, 0, 64));  // port 2 in grey only
   ASSERT_TRUE(VdPlay_Play(1, handle(left)));
   ASSERT_TRUE(VdPlay_Play(2, handle(right)));
   const Bytes small = quarters(16, 16), large = quarters(32, 32);
   for (int i = 0; i < 5; ++i) {
-    ASSERT_TRUE(feed(1, vdstream::makePacket(small.data(), small.size(), 40 * i, Payload::Raw)));
-    ASSERT_TRUE(feed(2, vdstream::makePacket(large.data(), large.size(), 40 * i, Payload::Raw)));
+    ASSERT_TRUE(Feed(1, vdstream::makePacket(small.data(), small.size(), 40 * i, Payload::Raw)));
+    ASSERT_TRUE(Feed(2, vdstream::makePacket(large.data(), large.size(), 40 * i, Payload::Raw)));
   }
-  ASSERT_TRUE(waitFor([] { return frameLog(1).count == 5 && frameLog(2).count == 5; }));
+  ASSERT_TRUE(WaitFor([] { return FrameLogOf(1).count == 5 && FrameLogOf(2).count == 5; }));
   expectQuarters(left, 24, 24);
   const Colour grey = pixelAt(right, 0, 0);
   EXPECT_TRUE(near(grey, Colour{grey.g, grey.g, grey.g}));

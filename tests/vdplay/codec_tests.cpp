@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <map>
 
-#include "CodecClips.h"
-#include "test_support.h"
+#include "support/CodecClips.h"
+#include "support/StandInPorts.h"
+#include "support/Waiting.h"
 
-using namespace vdtest;
+using namespace sp_test;
+using vdstream::Payload;
 using sp_test::Clip;
 using sp_test::ClipRecipe;
 using vdstream::Codec;
@@ -63,13 +65,13 @@ class CodecTest : public PortTest {
         at += n;
       } else {
         ASSERT_EQ(VdPlay_GetLastError(port), static_cast<VdDword>(VDPLAY_ERR_BUFFER_FULL));
-        sleepMs(5);
+        SleepMs(5);
       }
     }
   }
 
   bool waitShown(int port, std::size_t count, int ms = 5000) {
-    return waitFor([&] { return shownOn(port).size() >= count; }, std::chrono::milliseconds(ms));
+    return WaitFor([&] { return shownOn(port).size() >= count; }, std::chrono::milliseconds(ms));
   }
 };
 
@@ -114,7 +116,7 @@ TEST_F(CodecTest, H264WithBFramesPlaysEveryPictureInDisplayOrder) {
   for (const Shown& s : shown) stamps.push_back(s.stamp);
   EXPECT_EQ(stamps, clip.displayPtsMs);
   expectMatchesReference(clip, shown, 99);  // the same decoder: identical pictures
-  EXPECT_EQ(stats(0).packetsDamaged, 0u);
+  EXPECT_EQ(PortStats(0).packetsDamaged, 0u);
 }
 
 TEST_F(CodecTest, H265AsBareAnnexBInAnyPiecesPlaysEveryPicture) {
@@ -150,7 +152,7 @@ TEST_F(CodecTest, StartMidGopShowsNothingBeforeTheFirstKeyPicture) {
   start(0, clip, Framing::Packets);
   feedAll(0, clip.Packets(7));
   ASSERT_TRUE(waitShown(0, 1));
-  sleepMs(1300);  // until the held pictures are out
+  SleepMs(1300);  // until the held pictures are out
   const std::vector<Shown> shown = shownOn(0);
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.front().stamp, clip.units[nextKey].ptsMs) << "first is the key picture";
@@ -179,9 +181,9 @@ TEST_F(CodecTest, DamagedUnitsAreCountedAndPlayResumesAtTheNextKeyPicture) {
     vdstream::appendPacket(data, unit.data(), unit.size(), clip.units[i].ptsMs, type);
   }
   feedAll(0, data);
-  ASSERT_TRUE(waitFor([&] { return stats(0).framesDecoded >= 40; }));
-  sleepMs(1300);
-  EXPECT_GT(stats(0).packetsDamaged, 0u);
+  ASSERT_TRUE(WaitFor([&] { return PortStats(0).framesDecoded >= 40; }));
+  SleepMs(1300);
+  EXPECT_GT(PortStats(0).packetsDamaged, 0u);
   // Everything from the next key picture on is shown and correct.
   std::vector<Shown> after;
   for (const Shown& s : shownOn(0))
@@ -225,7 +227,7 @@ TEST_F(CodecTest, ThrowingBFramesAndLowQualityDecodeLess) {
   ASSERT_TRUE(VdPlay_SetPicQuality(0, 0));
   start(0, clip, Framing::Packets);
   feedAll(0, clip.Packets());
-  sleepMs(1500);
+  SleepMs(1500);
   const std::vector<Shown> shown = shownOn(0);
   EXPECT_GT(shown.size(), 5u);
   EXPECT_LT(shown.size(), clip.units.size() * 2 / 3) << "B-pictures skipped";
@@ -238,7 +240,7 @@ TEST_F(CodecTest, ResetFlushesTheDecoder) {
   start(0, clip, Framing::Packets);
   ASSERT_TRUE(VdPlay_Pause(0, 1));
   feedAll(0, clip.Packets());
-  sleepMs(100);
+  SleepMs(100);
   ASSERT_TRUE(VdPlay_ResetSourceBuffer(0));
   EXPECT_EQ(VdPlay_GetSourceBufferRemain(0), 0u);
   // A stream fed after the reset starts clean: its pictures, nothing older.
@@ -263,10 +265,10 @@ TEST_F(CodecTest, FastSpeedDropsPicturesItCannotDecodeInTime) {
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(VdPlay_Fast(0));
   const auto begin = std::chrono::steady_clock::now();
   feedAll(0, clip.Packets());
-  ASSERT_TRUE(waitFor([&] { return stats(0).framesDecoded >= clip.units.size() - 3; }));
+  ASSERT_TRUE(WaitFor([&] { return PortStats(0).framesDecoded >= clip.units.size() - 3; }));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  const VdPlayStats s = stats(0);
+  const VdPlayStats s = PortStats(0);
   EXPECT_LT(s.framesDisplayed, s.framesDecoded) << "late pictures were dropped";
   EXPECT_GT(s.framesDisplayed, 0u);
   // No bound on the time: under a sanitizer the decoding alone takes longer

@@ -9,9 +9,9 @@
  * opens a stream on it with ISinglePlayer::Play_OpenStream(), feeds data with
  * ISinglePlayer::Play_InputData(), steers and queries it with the other
  * operations, closes it with ISinglePlayer::Play_CloseStream() and finally
- * hands the player back with ReleaseSinglePlayerDll(). docs/reference.md
- * describes the same in one page, with the configuration file, the log
- * records and how to link.
+ * hands the player back with ReleaseSinglePlayerDll(). This header is the
+ * reference of the operations; docs/reference.md adds what a header cannot
+ * say: the configuration file, the log records and how to link.
  *
  * <b>Result codes.</b> Every operation returns a signed 32-bit code: 0
  * (#SP_OK) for success, 2 (#SP_ERR_PARAM) for a rejected argument or a host
@@ -21,6 +21,9 @@
  * 26 (#SP_ERR_DECODER_UNKNOWN) for any other decoder code, and -1
  * (#SP_ERR_INIT) from Play_Init only. Every result other than 0 comes with
  * one record in the error log, except 12 from Play_InputData while stepping.
+ * Arguments are checked in this order: host port, decoder port, the
+ * operation's own arguments, the port's state, then the decoder calls; the
+ * first refusal is the result.
  *
  * <b>Records.</b> Each operation of slots 2 to 25 writes one trace record to
  * the runtime log on entry, before any check, when the debug level is 1 or
@@ -36,6 +39,12 @@
  * per port at a time). The decoder calls the player back on its display
  * thread only while Play_GetPicture waits. Log records of concurrent threads
  * stay whole.
+ *
+ * <b>Blocking.</b> Play_InputData may wait about one second while the
+ * decoder's buffer is full, Play_GetPicture up to 50 ms for the next frame.
+ * Play_Init reads the configuration file and may create folders, and every
+ * record written opens, appends to and closes its log file; nothing else
+ * waits.
  *
  * <b>Binary layout</b> (32-bit Windows): an ISinglePlayer* points at an
  * object whose first 4 bytes hold the address of a table of 26 function
@@ -159,12 +168,9 @@ class ISinglePlayer {
    * @brief Reads the configuration file, creates the log folder and sets the
    *        debug level. Call it first; it may be called again at any time.
    *
-   * The configuration file is q38/cfg/Q38.cfg on the system drive, e.g.
-   * C:/q38/cfg/Q38.cfg (natively /q38/cfg/Q38.cfg), section GLOBAL:
-   * TRACE_PATH is the folder of the two logs Vd_Player_Runtime.log and
-   * Vd_Player_Error.log (default c:/tovan/, created level by level),
-   * DEBUG_LEVEL the trace level (default 0). A missing file or key is not
-   * an error.
+   * The configuration file (C:/q38/cfg/Q38.cfg, natively /q38/cfg/Q38.cfg;
+   * its keys and defaults are in docs/reference.md) names the log folder
+   * and the debug level. A missing file or key is not an error.
    * @param hostValue Any value of the host's; stored and never read.
    * @retval 0 success, also without a configuration file.
    * @retval -1 the system folder cannot be read; nothing was changed.
@@ -224,7 +230,16 @@ class ISinglePlayer {
    * @param port Host port 0 to 127.
    * @param openMode 0 (the default): the stream gets a decoder buffer of
    *        512,000 bytes; 1: 1,024,000 bytes, for larger pictures or data
-   *        that arrives in bursts.
+   *        that arrives in bursts. The mode also goes to the decoder, which
+   *        may give it a meaning of its own (the stand-in keeps it).
+   *
+   * The buffer must hold the stream's largest packet, and Play_InputData()
+   * takes a piece only when it fits into the buffer's free part. With the
+   * stand-in decoder a packet is at most 16 bytes plus zlib's bound for one
+   * I420 picture: mode 0 opens pictures up to about 340,000 pixels (640 x 480
+   * fits, 704 x 576 does not: Play_OpenStream() returns 2), mode 1 up to
+   * about 680,000 (1024 x 576 fits, 1280 x 720 does not). Feed pieces well
+   * below the buffer size.
    * @retval 0 success.
    * @retval 2 port out of range; a mode other than 0 or 1 (the decoder port
    *         handed out stays with the port); or no decoder port left
@@ -297,8 +312,10 @@ class ISinglePlayer {
 
   /**
    * @brief Stops and closes the port's stream. The port keeps its decoder
-   *        port, settings and display region for the next open; brightness,
-   *        contrast, saturation and hue read back as 50 again.
+   *        port and its settings for the next open (picture quality, drop
+   *        number, display region, picture size, overlay flag, open mode and
+   *        volume; reopening sends none of them to the decoder again);
+   *        brightness, contrast, saturation and hue read back as 50 again.
    * @param port Host port 0 to 127.
    * @retval 0 closed; play state 0.
    * @retval 2 port out of range or no decoder port (context "Play_CloseStream()").
@@ -316,8 +333,10 @@ class ISinglePlayer {
    *
    * Needs a decoder port and an open stream. A speed request first returns
    * the decoder to normal speed and then steps it up or down as often as the
-   * level says. State 9 shows one more frame per request; from the second
-   * request on, each one also admits one piece of Play_InputData().
+   * level says (fast 2 to fast 3 is one VdPlay_Play and three VdPlay_Fast);
+   * pause calls VdPlay_Pause only. State 9 shows one more frame per request;
+   * from the second request on, each one also admits one piece of
+   * Play_InputData().
    * @param port Host port 0 to 127.
    * @param state A play-state code 1 to 9 (PLAYSTATE_PLAY ... PLAYSTATE_ONE_BY_ONE).
    *        Other codes, and the state the port already has (1 to 8), change
@@ -617,6 +636,8 @@ struct ISinglePlayer {
  * function. Exported undecorated, cdecl.
  * @return The player, or null when it could not be allocated (the next call
  *         tries again).
+ * @par Records
+ *      none.
  * @par Threads
  *      concurrent first calls get the same player.
  */
@@ -631,6 +652,8 @@ SP_API ISinglePlayer* SP_CDECL CreateSinglePlayerDll(void);
  * progress on another thread is waited for. Exported undecorated, stdcall on
  * 32-bit Windows.
  * @param player The pointer CreateSinglePlayerDll() returned.
+ * @par Records
+ *      none.
  */
 SP_API void SP_STDCALL ReleaseSinglePlayerDll(ISinglePlayer* player);
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "player/VdPlayApi.h"
+#include <VdPlay.h>
 
 namespace fake_vdplay {
 

@@ -156,9 +156,12 @@ VDPLAY_API VdBool VDPLAY_CALL VdPlay_OpenStream(VdLong port, VdByte* header, VdD
  * Starts the port's display thread, or brings a running port that is paused,
  * fast, slow or stepping back to normal playback. A window (an HWND, or
  * natively an X11 window id on the display named by DISPLAY) makes frames
- * appear in it, scaled to its size; null, a non-window or no display shows
- * nothing but still decodes and calls the display callback. Fails with 2
- * when no stream is open.
+ * appear in it, scaled to its size; null, a non-window, a window destroyed
+ * while playing or no display shows nothing but still decodes and calls the
+ * display callback. Natively the library paints over a display connection
+ * of its own: its X errors stay on that connection, and an error handler the
+ * host set for its own connections is neither replaced nor called for them.
+ * Fails with 2 when no stream is open.
  */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_Play(VdLong port, VdWindow wnd);
 

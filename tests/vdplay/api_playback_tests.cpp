@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <thread>
+#include <atomic>
 
 #include "support/StandInPorts.h"
 #include "support/Waiting.h"
@@ -27,7 +29,40 @@ void startBuffered(int port, std::uint32_t n, std::uint32_t fps = 25, bool play 
 
 int shown(int port) { return FrameLogOf(port).count.load(); }
 
+std::atomic<bool> g_holdCallback{false};
+std::atomic<bool> g_inCallback{false};
+
+void VDPLAY_CALL holdingCallback(VdLong, char*, VdLong, VdLong, VdLong, VdLong, VdLong, VdLong) {
+  g_inCallback = true;
+  while (g_holdCallback) SleepMs(1);
+  g_inCallback = false;
+}
+
 }  // namespace
+
+TEST_F(PlaybackTest, ResetAndInputDoNotWaitForTheDisplay) {
+  TestStream s = MakeTestStream({16, 16, 10, Payload::Raw, true, 25, 40});
+  ASSERT_TRUE(OpenTestStream(0, s, 30));
+  ASSERT_TRUE(Feed(0, s.AllPackets()));
+  g_holdCallback = true;
+  VdPlay_SetDisplayCallBack(0, holdingCallback);
+  ASSERT_TRUE(VdPlay_Play(0, nullptr));
+  ASSERT_TRUE(WaitFor([] { return g_inCallback.load(); }));
+  // The port's thread is inside the callback with a picture on display.
+  std::atomic<bool> done{false};
+  std::thread host([&] {
+    EXPECT_TRUE(VdPlay_ResetSourceBuffer(0));
+    EXPECT_EQ(VdPlay_GetSourceBufferRemain(0), 0u);
+    EXPECT_TRUE(Feed(0, s.AllPackets()));
+    done = true;
+  });
+  const bool returned = WaitFor([&] { return done.load(); });
+  EXPECT_TRUE(g_inCallback) << "the callback was let go early";
+  g_holdCallback = false;
+  host.join();
+  EXPECT_TRUE(returned) << "reset or input waited for the callback";
+  VdPlay_SetDisplayCallBack(0, nullptr);
+}
 
 TEST_F(PlaybackTest, RateFollowsTheFrameRateAndSpeed) {
   for (int p = 0; p < 4; ++p) startBuffered(p, 150);

@@ -1,0 +1,166 @@
+// The stages between the source buffer and the display, without a thread:
+// the source buffer lets go of a unit once taken, frames are pooled and
+// shared, and the callback output keeps the frame on display.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "VdStreamFormat.h"
+#include "frame_pool.h"
+#include "render/callback_output.h"
+#include "source/source_buffer.h"
+#include "source/stream_header.h"
+
+using namespace vdplay;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+StreamFormat smallFormat() {
+  const Bytes header = vdstream::makeFileHeader(8, 6, 25, 1);
+  StreamFormat f;
+  EXPECT_EQ(parseFileHeader(header.data(), header.size(), f), 0u);
+  return f;
+}
+
+Bytes rawPacket(std::uint32_t index) {
+  Bytes picture(vdstream::pictureBytes(8, 6));
+  vdstream::fillTestPicture(picture.data(), 8, 6, index);
+  return vdstream::makePacket(picture.data(), picture.size(), index * 40, vdstream::Payload::Raw);
+}
+
+Frame frameOf(FramePool& pool, std::uint8_t fill) {
+  Frame f;
+  f.buffer = pool.acquire(vdstream::pictureBytes(8, 6));
+  f.width = 8;
+  f.height = 6;
+  if (f.buffer) std::memset(static_cast<PooledFrameBuffer&>(*f.buffer).writable(), fill, f.bytes());
+  return f;
+}
+
+}  // namespace
+
+TEST(SourceBuffer, ATakenUnitIsLetGoAtOnceTakenOrNotAndNothingCrossesAClear) {
+  SourceBuffer source(smallFormat());
+  ASSERT_TRUE(source.allocate(4096));
+  const Bytes a = rawPacket(0), b = rawPacket(1);
+  ASSERT_TRUE(source.write(a.data(), a.size()));
+  ASSERT_TRUE(source.write(b.data(), 0));
+  EXPECT_EQ(source.writes(), 1u) << "an empty write wakes nobody";
+  ASSERT_TRUE(source.write(b.data(), b.size()));
+  EXPECT_EQ(source.bytesWaiting(), a.size() + b.size());
+
+  SourceBuffer::Taken taken =
+      source.takeUnit(0, [&](const ByteRing::View&, std::uint32_t type, std::uint32_t) {
+        EXPECT_EQ(type, static_cast<std::uint32_t>(vdstream::Payload::Raw));
+        return false;  // refused: its bytes go all the same
+      });
+  EXPECT_TRUE(taken.found);
+  EXPECT_FALSE(taken.accepted);
+  EXPECT_EQ(source.bytesWaiting(), b.size());
+
+  // A taker that has not seen the clear gets nothing of what came after it.
+  const std::uint64_t before = source.clears();
+  source.clear();
+  ASSERT_TRUE(source.write(a.data(), a.size()));
+  taken = source.takeUnit(before, [](const ByteRing::View&, std::uint32_t, std::uint32_t) {
+    ADD_FAILURE() << "a unit from after the clear reached a decoder not yet flushed";
+    return true;
+  });
+  EXPECT_FALSE(taken.found);
+  taken = source.takeUnit(source.clears(), [&](const ByteRing::View& in, std::uint32_t,
+                                               std::uint32_t) {
+    return in.firstLen + in.secondLen == vdstream::pictureBytes(8, 6);
+  });
+  EXPECT_TRUE(taken.found && taken.accepted);
+  EXPECT_EQ(source.bytesWaiting(), 0u);
+}
+
+TEST(FramePool, StorageIsReusedPerSizeAndFramesOutliveTheirPoolsOwner) {
+  std::shared_ptr<FramePool> pool = FramePool::create();
+  ASSERT_TRUE(pool);
+  const std::uint8_t* first;
+  {
+    const Frame f = frameOf(*pool, 1);
+    first = f.pixels();
+  }
+  Frame again = frameOf(*pool, 2);
+  EXPECT_EQ(again.pixels(), first) << "storage of a released frame is used again";
+  const Frame shared = again;  // shared, not copied
+  EXPECT_EQ(shared.pixels(), again.pixels());
+
+  std::unique_ptr<FramePool::Storage> other = pool->take(10);
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->bytes(), 10u);
+  pool->giveBack(std::move(other));
+
+  const Frame survivor = frameOf(*pool, 7);
+  pool.reset();  // the stream's decoder is gone; its frames are not
+  EXPECT_EQ(survivor.pixels()[survivor.bytes() - 1], 7);
+}
+
+namespace {
+
+std::atomic<int> g_calls{0};
+std::atomic<int> g_lastFirstByte{-1};
+std::atomic<bool> g_block{false};
+std::atomic<bool> g_inside{false};
+
+void VDPLAY_CALL recordCall(VdLong, char* frame, VdLong, VdLong, VdLong, VdLong, VdLong, VdLong) {
+  g_inside = true;
+  while (g_block) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  g_lastFirstByte = static_cast<std::uint8_t>(frame[0]);
+  ++g_calls;
+  g_inside = false;
+}
+
+}  // namespace
+
+TEST(CallbackOutput, KeepsTheFrameOnDisplayForANewCallbackUnlessDroppedMeanwhile) {
+  g_calls = 0;
+  std::shared_ptr<FramePool> pool = FramePool::create();
+  CallbackOutput out(3);
+  out.show(frameOf(*pool, 11), out.generation());  // no callback yet: kept only
+  EXPECT_FALSE(out.handOverDue());
+  out.set(recordCall, false);
+  ASSERT_TRUE(out.handOverDue());
+  out.handOver();
+  EXPECT_EQ(g_calls, 1);
+  EXPECT_EQ(g_lastFirstByte, 11);
+  EXPECT_FALSE(out.handOverDue()) << "handed over once";
+
+  // A reset between taking the generation and the end of the show: the
+  // frame is shown but not kept, so a later callback gets nothing old.
+  const std::uint64_t generation = out.generation();
+  out.dropKept();
+  out.show(frameOf(*pool, 12), generation);
+  EXPECT_EQ(g_calls, 2);
+  out.set(recordCall, false);
+  EXPECT_FALSE(out.handOverDue());
+}
+
+TEST(CallbackOutput, ReplacingTheCallbackWaitsForACallInProgress) {
+  g_calls = 0;
+  std::shared_ptr<FramePool> pool = FramePool::create();
+  CallbackOutput out(4);
+  out.set(recordCall, false);
+  g_block = true;
+  std::thread shower([&] { out.show(frameOf(*pool, 5), out.generation()); });
+  while (!g_inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::atomic<bool> replaced{false};
+  std::thread replacer([&] {
+    out.set(nullptr, false);
+    replaced = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(replaced) << "returned while the old callback still ran";
+  g_block = false;
+  shower.join();
+  replacer.join();
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(g_calls, 1);
+}

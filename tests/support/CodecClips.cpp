@@ -21,12 +21,16 @@ namespace {
 
 std::string EncoderArguments(const ClipRecipe& s) {
   const std::string gop = std::to_string(s.gop), bf = std::to_string(s.bFrames);
+  const std::string kbps = std::to_string(s.bitrateKbps) + "k";
+  const std::string rate = s.bitrateKbps == 0
+                               ? "-crf " + s.quality
+                               : "-b:v " + kbps + " -maxrate " + kbps + " -bufsize " + kbps;
   if (s.codec == vdstream::Codec::H265) {
-    return "-c:v libx265 -preset ultrafast -crf " + s.quality + " -x265-params log-level=none:bframes=" +
+    return "-c:v libx265 -preset ultrafast " + rate + " -x265-params log-level=none:bframes=" +
            bf + ":keyint=" + gop + ":min-keyint=" + gop + ":scenecut=0" +
            (s.openGop ? ":open-gop=1" : ":open-gop=0");
   }
-  return "-c:v libx264 -preset veryfast -crf " + s.quality + " -bf " + bf + " -g " + gop +
+  return "-c:v libx264 -preset veryfast " + rate + " -bf " + bf + " -g " + gop +
          " -keyint_min " + gop + " -sc_threshold 0" + (s.openGop ? " -x264-params open-gop=1" : "");
 }
 
@@ -107,7 +111,9 @@ const Clip& MakeClip(const ClipRecipe& recipe) {
                           std::to_string(recipe.width) + "x" + std::to_string(recipe.height) + "/" +
                           std::to_string(recipe.fps) + "/" + std::to_string(recipe.frames) + "/" +
                           std::to_string(recipe.bFrames) + "/" + std::to_string(recipe.gop) + "/" +
-                          std::to_string(recipe.openGop) + "/" + recipe.quality;
+                          std::to_string(recipe.openGop) + "/" + recipe.quality + "/" +
+                          std::to_string(recipe.bitrateKbps) + "/" + recipe.filter + "/" +
+                          std::to_string(recipe.decodeReference);
   std::lock_guard<std::mutex> lock(mutex);
   auto found = cache->find(key);
   if (found != cache->end()) return found->second;
@@ -117,14 +123,16 @@ const Clip& MakeClip(const ClipRecipe& recipe) {
   TempDir dir;
   const std::string ts = dir.File("clip.ts"), yuv = dir.File("reference.yuv");
   const std::string source = "testsrc2=size=" + std::to_string(recipe.width) + "x" +
-                             std::to_string(recipe.height) + ":rate=" + std::to_string(recipe.fps);
+                             std::to_string(recipe.height) + ":rate=" + std::to_string(recipe.fps) +
+                             (recipe.filter.empty() ? "" : "," + recipe.filter);
   const bool ok =
       Run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i " + source + " -frames:v " +
           std::to_string(recipe.frames) + " -pix_fmt yuv420p " + EncoderArguments(recipe) +
           " -f mpegts " + ts) &&
-      Run("ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i " + ts +
-          " -f rawvideo -pix_fmt yuv420p " + yuv) &&
-      Demux(ts, clip) && LoadReference(yuv, clip);
+      (!recipe.decodeReference ||
+       Run("ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i " + ts +
+           " -f rawvideo -pix_fmt yuv420p " + yuv)) &&
+      Demux(ts, clip) && (!recipe.decodeReference || LoadReference(yuv, clip));
   if (!ok) {
     std::fprintf(stderr, "clip %s could not be made\n", key.c_str());
     clip = Clip{};

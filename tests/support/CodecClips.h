@@ -24,6 +24,9 @@ struct ClipRecipe {
   std::uint32_t gop = 25;     // key picture interval
   bool openGop = false;
   std::string quality = "23";  // the encoder's constant rate factor: lower is larger
+  std::uint32_t bitrateKbps = 0;  // when set, a constant bit rate instead of the quality
+  std::string filter;             // an FFmpeg video filter after the pattern, e.g. noise
+  bool decodeReference = true;    // the reference pictures (3 MB each at 1080p)
 };
 
 struct AccessUnit {
@@ -36,6 +39,7 @@ struct Clip {
   ClipRecipe recipe;
   std::vector<AccessUnit> units;      // in decode order
   std::vector<Bytes> reference;       // I420 pictures in display order, FFmpeg's own decode
+                                      // (none unless recipe.decodeReference)
   std::vector<std::uint32_t> displayPtsMs;  // presentation times in display order
 
   // The file header, and the stream in the stand-in's packets or bare.

@@ -258,3 +258,29 @@ TEST_F(StreamTest, BmpLayoutAndKnownColours) {
     }
   }
 }
+
+TEST_F(StreamTest, BmpReplacesAnExistingFileWhateverItsSize) {
+  const int w = 6, h = 4;
+  Bytes f(w * h * 3 / 2);
+  for (std::size_t i = 0; i < f.size(); ++i) f[i] = static_cast<std::uint8_t>(i * 37);
+  char path[] = "vdplay_test_replace.bmp";
+  const auto convert = [&] {
+    return VdPLay_ConvertToBmpFile(reinterpret_cast<char*>(f.data()), static_cast<VdLong>(f.size()),
+                                   w, h, VDPLAY_FRAME_I420, path);
+  };
+  const auto read = [&] {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  std::remove(path);
+  ASSERT_TRUE(convert());
+  const Bytes fresh = read();
+  ASSERT_EQ(fresh.size(), 54u + 4 * 20);
+  // Larger, the same size (written over in place), smaller.
+  for (const std::size_t oldSize : {fresh.size() + 100, fresh.size(), std::size_t{10}}) {
+    std::ofstream(path, std::ios::binary) << std::string(oldSize, '\xEE');
+    ASSERT_TRUE(convert()) << oldSize;
+    EXPECT_EQ(read(), fresh) << "over a file of " << oldSize << " bytes";
+  }
+  std::remove(path);
+}

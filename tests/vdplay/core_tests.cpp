@@ -187,6 +187,36 @@ TEST(Color, AdjustmentsAndRegion) {
   EXPECT_EQ(out[0], (out[0] & 0xFF) * 0x010101u);  // no saturation: grey
 }
 
+TEST(Color, PictureToBgrGivesThePixelFormulaForEveryChromaPair) {
+  // 512 x 512: the 2x2 block at (bx, by) has Cb = bx and Cr = by, so every
+  // chroma pair appears, each with luma values spread over 0..255.
+  const int w = 512, h = 512;
+  Bytes f(w * h * 3 / 2);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) f[y * w + x] = static_cast<std::uint8_t>(x * 13 + y * 7);
+  for (int by = 0; by < h / 2; ++by) {
+    for (int bx = 0; bx < w / 2; ++bx) {
+      f[w * h + by * (w / 2) + bx] = static_cast<std::uint8_t>(bx);
+      f[w * h * 5 / 4 + by * (w / 2) + bx] = static_cast<std::uint8_t>(by);
+    }
+  }
+  // Bottom-up rows with 5 bytes between them, which must stay untouched.
+  const std::size_t stride = w * 3 + 5;
+  Bytes out(stride * h, 0xA5);
+  ASSERT_TRUE(convertPictureBgr(f.data(), w, h, out.data() + (h - 1) * stride,
+                                -static_cast<std::ptrdiff_t>(stride)));
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* row = out.data() + (h - 1 - y) * stride;
+    for (int x = 0; x < w; ++x) {
+      const Rgb p = yuvToRgb(f[y * w + x], f[w * h + (y / 2) * (w / 2) + x / 2],
+                             f[w * h * 5 / 4 + (y / 2) * (w / 2) + x / 2]);
+      ASSERT_EQ(row[3 * x] << 16 | row[3 * x + 1] << 8 | row[3 * x + 2], p.b << 16 | p.g << 8 | p.r)
+          << "at " << x << "," << y;
+    }
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(row[w * 3 + i], 0xA5) << "row " << y;
+  }
+}
+
 TEST(Stretch, NearestPixelsWhenMagnifyingAndReducing) {
   const std::uint32_t src[] = {1, 2, 3, 4, 5, 6};  // 3 x 2
   std::vector<std::uint32_t> big(7 * 4, 0);

@@ -67,7 +67,12 @@ struct PixelRect {
 void renderXrgb(const std::uint8_t* i420, int width, int height, const PixelRect& src,
                 const ColorSettings& settings, std::uint32_t* out);
 
-// One picture row as B, G, R bytes (no adjustments), width * 3 bytes.
-void convertRowBgr(const std::uint8_t* i420, int width, int height, int row, std::uint8_t* out);
+// The whole picture as rows of B, G, R bytes (no adjustments), width * 3
+// bytes each, the same values as yuvToRgb. topRow is where the top row goes
+// and rowStep the distance from one row to the next below it, negative for
+// a bottom-up image; bytes between rows are left as they are. width and
+// height must be even. Returns false when it cannot get its working memory.
+bool convertPictureBgr(const std::uint8_t* i420, int width, int height, std::uint8_t* topRow,
+                       std::ptrdiff_t rowStep);
 
 }  // namespace vdplay

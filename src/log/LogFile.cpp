@@ -129,8 +129,8 @@ void appendRecord(const std::string& path, const std::string& record,
   // Another process may have rotated the log meanwhile: the file is renamed
   // only while the path still names it, so a fresh log is never moved over
   // the older generation.
-  if (file.Size() > rotationBytes.load(std::memory_order_relaxed) && file.IsAt(path)) {
-    platform::RenameReplacing(path, rotatedPath);
+  if (file.Size() > rotationBytes.load(std::memory_order_relaxed)) {
+    file.RenameIfStillAt(rotatedPath);
   }
 }
 

@@ -15,10 +15,11 @@
 //                           ERROR_ALREADY_EXISTS = already
 //   RenameReplacing         MoveFileExA(..., REPLACE)        rename()
 //   AppendFile              CreateFileA with FILE_APPEND_    open(O_APPEND); write, fstat,
-//                           DATA (every sharing allowed);    pread, ftruncate
-//                           WriteFile, GetFileSizeEx,
+//                           DATA (every sharing allowed);    pread, ftruncate; flock
+//                           WriteFile, GetFileSizeEx,        around the rename
 //                           ReadFile at an offset,
-//                           SetEndOfFile on a second handle
+//                           SetEndOfFile on a second handle,
+//                           LockFileEx around the rename
 //   SleepMilliseconds       Sleep                            std::this_thread::sleep_for
 //   LocalNow                GetLocalTime-equivalent: clock    clock_gettime(REALTIME) + localtime_r
 //                           read as seconds + ms since the
@@ -87,11 +88,15 @@ class AppendFile {
   bool EndsWith(const char* data, std::size_t size) noexcept;
   // Cuts the file back to `size` bytes. True on success.
   bool TruncateTo(std::int64_t size) noexcept;
-  // Whether path still names this open file (and not one created after a
-  // rename moved it away).
-  bool IsAt(const std::string& path) noexcept;
+  // Renames the file to `to`, replacing it, while the file's own path still
+  // names this open file (and not a fresh log created after another process
+  // rotated this one away); the check and the rename hold a lock on the
+  // file that every process rotating it takes. True when renamed.
+  bool RenameIfStillAt(const std::string& to) noexcept;
 
  private:
+  bool IsAt(const std::string& path) noexcept;
+
 #if defined(_WIN32)
   void* handle_;
 #else

@@ -2,6 +2,7 @@
 #include "platform/Platform.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -116,6 +117,17 @@ bool AppendFile::IsAt(const std::string& path) noexcept {
 
 void SleepMilliseconds(std::uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace sp::platform
+
+namespace sp::platform {
+
+bool AppendFile::RenameIfStillAt(const std::string& to) noexcept {
+  if (flock(fd_, LOCK_EX) != 0) return false;
+  const bool renamed = IsAt(path_) && std::rename(path_.c_str(), to.c_str()) == 0;
+  flock(fd_, LOCK_UN);
+  return renamed;
 }
 
 }  // namespace sp::platform

@@ -139,6 +139,18 @@ bool AppendFile::TruncateTo(std::int64_t size) noexcept {
   return cut;
 }
 
+// The lock covers one byte far beyond any log's end, so that it never stands
+// in the way of a write; it only orders the processes that rotate the file.
+bool AppendFile::RenameIfStillAt(const std::string& to) noexcept {
+  OVERLAPPED lockedByte = {};
+  lockedByte.Offset = 0xFFFFFFF0;
+  lockedByte.OffsetHigh = 0x7FFFFFFF;
+  if (!LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte)) return false;
+  const bool renamed = IsAt(path_) && RenameReplacing(path_, to);
+  UnlockFileEx(handle_, 0, 1, 0, &lockedByte);
+  return renamed;
+}
+
 bool AppendFile::IsAt(const std::string& path) noexcept {
   HANDLE named = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -74,6 +74,26 @@ bool sameFile(HANDLE a, HANDLE b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
+// The file's lock: one byte far beyond any log's end, so that it never
+// stands in the way of a read or write; it only orders the processes that
+// append to the file or rotate it.
+OVERLAPPED farByte() {
+  OVERLAPPED byte = {};
+  byte.Offset = 0xFFFFFFF0;
+  byte.OffsetHigh = 0x7FFFFFFF;
+  return byte;
+}
+
+bool LockFarByte(HANDLE file) {
+  OVERLAPPED byte = farByte();
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &byte) != 0;
+}
+
+void UnlockFarByte(HANDLE file) {
+  OVERLAPPED byte = farByte();
+  UnlockFileEx(file, 0, 1, 0, &byte);
+}
+
 }  // namespace
 
 // Appending access without plain write access: the system then puts every
@@ -81,7 +101,7 @@ bool sameFile(HANDLE a, HANDLE b) {
 // processes. Every sharing mode is granted, so that another process can
 // rotate (rename) the file while this one holds it.
 AppendFile::AppendFile(const std::string& path) noexcept
-    : handle_(CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+    : handle_(CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                           kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)),
       path_(path) {}
 
@@ -91,11 +111,26 @@ AppendFile::~AppendFile() {
 
 bool AppendFile::IsOpen() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
 
+// Every process that appends to a log takes the file's lock around the
+// write: appending access alone keeps records whole on Windows itself, but
+// not under every implementation of its interface (Wine writes at an end it
+// read before). Under the lock the end read is the end written at.
 std::size_t AppendFile::Append(const char* data, std::size_t size) noexcept {
+  const bool locked = LockFarByte(handle_);
+  OVERLAPPED atEnd = {};
+  LARGE_INTEGER end;
+  if (GetFileSizeEx(handle_, &end)) {
+    atEnd.Offset = static_cast<DWORD>(end.QuadPart & 0xFFFFFFFF);
+    atEnd.OffsetHigh = static_cast<DWORD>(end.QuadPart >> 32);
+  } else {
+    atEnd.Offset = 0xFFFFFFFF;  // the end of the file, wherever it is
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+  }
   // One WriteFile for the whole record; what it reports as written counts
   // also when it failed part-way.
   DWORD written = 0;
-  WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr);
+  WriteFile(handle_, data, static_cast<DWORD>(size), &written, &atEnd);
+  if (locked) UnlockFarByte(handle_);
   return written;
 }
 
@@ -104,25 +139,30 @@ std::int64_t AppendFile::Size() noexcept {
   return GetFileSizeEx(handle_, &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
 }
 
+// The appending handle has no other data access (with any, writes would
+// no longer go to the end by themselves): a second handle, checked to name
+// the same file, reads the end back.
 bool AppendFile::EndsWith(const char* data, std::size_t size) noexcept {
+  HANDLE reader = CreateFileA(path_.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (reader == INVALID_HANDLE_VALUE) return false;
   const std::int64_t end = Size();
-  if (end < static_cast<std::int64_t>(size)) return false;
+  bool same = sameFile(reader, handle_) && end >= static_cast<std::int64_t>(size);
   char tail[4096];
   std::size_t checked = 0;
-  while (checked < size) {
+  while (same && checked < size) {
     const std::size_t piece = std::min(sizeof tail, size - checked);
     const std::int64_t at = end - static_cast<std::int64_t>(size - checked);
     OVERLAPPED position = {};
     position.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
     position.OffsetHigh = static_cast<DWORD>(at >> 32);
     DWORD read = 0;
-    if (!ReadFile(handle_, tail, static_cast<DWORD>(piece), &read, &position) || read != piece) {
-      return false;
-    }
-    if (std::memcmp(tail, data + checked, piece) != 0) return false;
+    same = ReadFile(reader, tail, static_cast<DWORD>(piece), &read, &position) && read == piece &&
+           std::memcmp(tail, data + checked, piece) == 0;
     checked += piece;
   }
-  return true;
+  CloseHandle(reader);
+  return same;
 }
 
 // The appending handle may not move the end of the file back: a second
@@ -139,15 +179,10 @@ bool AppendFile::TruncateTo(std::int64_t size) noexcept {
   return cut;
 }
 
-// The lock covers one byte far beyond any log's end, so that it never stands
-// in the way of a write; it only orders the processes that rotate the file.
 bool AppendFile::RenameIfStillAt(const std::string& to) noexcept {
-  OVERLAPPED lockedByte = {};
-  lockedByte.Offset = 0xFFFFFFF0;
-  lockedByte.OffsetHigh = 0x7FFFFFFF;
-  if (!LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte)) return false;
+  if (!LockFarByte(handle_)) return false;
   const bool renamed = IsAt(path_) && RenameReplacing(path_, to);
-  UnlockFileEx(handle_, 0, 1, 0, &lockedByte);
+  UnlockFarByte(handle_);
   return renamed;
 }
 

@@ -25,9 +25,10 @@
  * operation ("Play_OpenStream()").
  *
  * <b>Error records.</b> Most failures write one error record, but not all:
- * - none for -1 from Play_Init, 12 from Play_InputData while stepping, a
- *   decoder failure of Play_ThrowFrame below debug level 2, and 26 from
- *   Play_GetPicture when it could not even begin (its lock failed);
+ * - none for -1 from Play_Init, 12 from Play_InputData while stepping, and
+ *   26 from Play_GetPicture when it could not even begin (its lock failed);
+ * - Play_ThrowFrame returns 0 also when the decoder refuses the number, and
+ *   records the refusal only from debug level 2;
  * - Play_InputData, while the decoder refuses data, retries up to ten times:
  *   from debug level 2 every refusal writes a record (up to ten), below it
  *   only the last one;

@@ -416,6 +416,70 @@ void BM_GetPicture_1080pH264(benchmark::State& state) {
 }
 BENCHMARK(BM_GetPicture_1080pH264)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// Four ports paused on a 1080p picture each; four threads capture their own
+// port at the same moment, kConcurrentRounds times. Captures that wait for
+// each other take about four conversions each; captures that run side by
+// side take about as many as there are conversions per core.
+constexpr int kConcurrentPorts = 4;
+constexpr int kConcurrentRounds = 10;
+
+void BM_GetPicture_Ports4_1080pH264_AtOnce(benchmark::State& state) {
+  const Clip& clip = H264Clip(1920, 1080, 100);
+  ISinglePlayer* player = bench::InitialisedPlayer(0);
+  const std::vector<std::int32_t> ports = {0, 1, 2, 3};
+  for (std::int32_t port : ports) OpenClip(player, port, clip);
+  ClipFeeder feeder(player, ports, clip, kFps / 2);
+  feeder.Start();
+  feeder.Join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  for (std::int32_t port : ports) player->Play_PlayState(port, PLAYSTATE_PAUSE);
+
+  std::vector<std::vector<double>> latenciesMs(kConcurrentPorts);
+  std::vector<std::vector<double>> succeededMs(kConcurrentPorts);
+  std::atomic<int> failures{0};
+  for (auto _ : state) {
+    for (int round = 0; round < kConcurrentRounds; ++round) {
+      std::atomic<int> ready{0};
+      std::vector<std::thread> threads;
+      for (int i = 0; i < kConcurrentPorts; ++i) {
+        threads.emplace_back([&, i] {
+          const std::string path =
+              bench::SharedFolder().File("capture-port" + std::to_string(i) + ".bmp");
+          ready.fetch_add(1);
+          while (ready.load() < kConcurrentPorts) std::this_thread::yield();
+          const Clock::time_point t0 = Clock::now();
+          const bool ok = player->Play_GetPicture(ports[i], path.c_str()) == SP_OK;
+          const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+          latenciesMs[i].push_back(ms);
+          if (ok) {
+            succeededMs[i].push_back(ms);
+          } else {
+            failures.fetch_add(1);
+          }
+        });
+      }
+      for (std::thread& thread : threads) thread.join();
+    }
+  }
+  bench::CloseStreams(player, ports);
+  std::vector<double> all;
+  for (const std::vector<double>& port : latenciesMs) all.insert(all.end(), port.begin(), port.end());
+  std::vector<double> succeeded;
+  for (const std::vector<double>& port : succeededMs) {
+    succeeded.insert(succeeded.end(), port.begin(), port.end());
+  }
+  state.counters["median_ok_ms"] = succeeded.empty() ? 0 : bench::Median(succeeded);
+  state.counters["captures"] = static_cast<double>(all.size());
+  state.counters["failed"] = failures.load();
+  state.counters["median_ms"] = bench::Median(all);
+  state.counters["p90_ms"] = bench::Quantile(all, 0.9);
+  state.counters["max_ms"] = bench::Quantile(all, 1.0);
+}
+BENCHMARK(BM_GetPicture_Ports4_1080pH264_AtOnce)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 std::string DescribeRealRun(const bench::Run& run) {
   return bench::Format("%.0f shown of %.0f fed (%.0f lost, %.0f refused, %.0f damaged, "
                        "%.0f late) in %.1f s; %.3f CPU-s per s of video",
@@ -486,5 +550,24 @@ const bool kFigures =
                                 bench::Counter(run, "p90_ms"), bench::Counter(run, "captures"));
          },
          true, 10.0, "median <= 10 ms"});
+         true, 40.0, "<= 40 MB"}) &&
+    bench::AddFigure(bench::Info(
+        "Play_GetPicture on a playing 1080p25 H.264 stream, call to return (BMP written in the call)",
+        "BM_GetPicture_1080pH264", "", [](const bench::Run& run) {
+          return bench::Format("median %.1f ms (p90 %.1f ms; %.0f captures)",
+                               bench::Counter(run, "median_ms"), bench::Counter(run, "p90_ms"),
+                               bench::Counter(run, "captures"));
+        })) &&
+    bench::AddFigure(bench::Info(
+        "Play_GetPicture on four paused 1080p H.264 ports at once, one thread each, call to "
+        "return",
+        "BM_GetPicture_Ports4_1080pH264_AtOnce", "", [](const bench::Run& run) {
+          return bench::Format(
+              "median %.1f ms per capture (p90 %.1f, max %.1f ms; %.0f captures, %.0f failed; "
+              "median of those that succeeded %.1f ms)",
+              bench::Counter(run, "median_ms"), bench::Counter(run, "p90_ms"),
+              bench::Counter(run, "max_ms"), bench::Counter(run, "captures"),
+              bench::Counter(run, "failed"), bench::Counter(run, "median_ok_ms"));
+        }));
 
 }  // namespace

@@ -19,15 +19,34 @@
  * whose stream is not open, 12 (#SP_ERR_STEPPING) for data refused while
  * stepping, k + 1 when the decoder failed with its error code k (1 to 23),
  * 26 (#SP_ERR_DECODER_UNKNOWN) for any other decoder code, and -1
- * (#SP_ERR_INIT) from Play_Init only. Every result other than 0 comes with
- * one record in the error log, except 12 from Play_InputData while stepping.
- * Arguments are checked in this order: host port, decoder port, the
- * operation's own arguments, the port's state, then the decoder calls; the
- * first refusal is the result.
+ * (#SP_ERR_INIT) from Play_Init only. An operation that fails inside the
+ * library (memory ran out, or anything else went wrong) returns 7, as the
+ * decoder's allocation failure, or 26, and writes an error record naming the
+ * operation ("Play_OpenStream()"). Arguments are checked in this order: host
+ * port, decoder port, the operation's own arguments, the port's state, then
+ * the decoder calls; the first refusal is the result.
  *
- * <b>Records.</b> Each operation of slots 2 to 25 writes one trace record to
- * the runtime log on entry, before any check, when the debug level is 1 or
- * more (2 or more for Play_InputData and Play_ThrowFrame). A rejected
+ * <b>Error records.</b> Most failures write one error record, but not all:
+ * - none for -1 from Play_Init, 12 from Play_InputData while stepping, and
+ *   26 from Play_GetPicture when it could not even begin (its lock failed);
+ * - Play_ThrowFrame returns 0 also when the decoder refuses the number, and
+ *   records the refusal only from debug level 2;
+ * - Play_InputData, while the decoder refuses data, retries up to ten times:
+ *   from debug level 2 every refusal writes a record (up to ten), below it
+ *   only the last one;
+ * - Play_GetPicture that gets no picture in time and then cannot remove its
+ *   display callback writes two: the timeout and the decoder's failure
+ *   (whose result it returns).
+ * A record that cannot be written (no folder, no access, no memory) is
+ * dropped; the operation goes on and returns what it would have returned.
+ *
+ * <b>Trace records.</b> Each operation of slots 2 to 25 writes one trace
+ * record to the runtime log on entry, before any check, when the debug level
+ * is 1 or more (2 or more for Play_InputData and Play_ThrowFrame); every
+ * level above 2 writes what level 2 writes. With the configuration key
+ * TRACE_ARGUMENTS set to a number other than 0, each traced operation names
+ * its arguments in that record (addresses only as present or null) and
+ * writes a second record with its result when it returns. A rejected
  * argument writes an error record with code 0 and the text "参数错误"; a
  * decoder failure writes the decoder's code, its message and the name of the
  * failed call. Play_Init and Play_Exit write no record.

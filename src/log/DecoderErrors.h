@@ -18,6 +18,6 @@ constexpr int DecoderErrorResult(int code) {
 
 // Writes one error record through log with the code, its message and the
 // context (the failed call), and returns code + 1 for codes 1 to 23, else 26.
-int ReportDecoderError(const LogFile& log, int code, const std::string& context);
+int ReportDecoderError(const LogFile& log, int code, const std::string& context) noexcept;
 
 }  // namespace sp

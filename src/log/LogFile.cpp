@@ -12,12 +12,13 @@ namespace {
 
 // One lock for every record of the process: the open, write, close and
 // rename of a record happen as one step, so records of concurrent threads
-// never interleave and a rotation never loses one. The record is built in
-// one buffer kept under that lock, so writing a record allocates nothing
-// once the buffer has grown to the longest record.
+// never interleave and a rotation never loses one. The record and the
+// rotation name are built in buffers kept under that lock, so writing a
+// record allocates nothing once they have grown to the longest record.
 struct RecordWriter {
   std::mutex mutex;
-  std::string buffer;
+  std::string record;
+  std::string rotatedPath;
 };
 
 // Never destroyed, so that records written while the process's static
@@ -94,6 +95,45 @@ std::string defaultRoot() {
   return platform::DriveRootOf(NormalizeDirPath(*systemDirectory));
 }
 
+void buildRecord(std::string& record, const std::string& label1, const std::string& value1,
+                 const std::string& label2, const std::string& value2,
+                 const std::string& label3, const std::string& value3) {
+  const platform::LocalTime now = platform::LocalNow();
+  record.clear();
+  record += "\r\n[";
+  appendTimestamp(record, now.month, now.day, now.hour, now.minute, now.second,
+                  now.millisecond);
+  record += "]\r\n";
+  appendPair(record, label1, value1);
+  appendPair(record, label2, value2);
+  appendPair(record, label3, value3);
+}
+
+// Appends the record with one system write, so that records of other
+// processes sharing the log never split it, then rotates the file when the
+// size the file system reports has passed the threshold. Allocates nothing.
+void appendRecord(const std::string& path, const std::string& record,
+                  const std::string& rotatedPath) noexcept {
+  platform::AppendFile file(path);
+  if (!file.IsOpen()) return;
+  const std::size_t written = file.Append(record.data(), record.size());
+  if (written != record.size()) {
+    // The disk is full or a file-size limit was reached: the part that got
+    // out is taken back, so the log holds whole records only; but only while
+    // it is still the end of the file, never a record appended after it.
+    if (written > 0 && file.EndsWith(record.data(), written)) {
+      file.TruncateTo(file.Size() - static_cast<std::int64_t>(written));
+    }
+    return;
+  }
+  // Another process may have rotated the log meanwhile: the file is renamed
+  // only while the path still names it, so a fresh log is never moved over
+  // the older generation.
+  if (file.Size() > rotationBytes.load(std::memory_order_relaxed)) {
+    file.RenameIfStillAt(rotatedPath);
+  }
+}
+
 }  // namespace
 
 std::string& NormalizeDirPath(std::string& path) {
@@ -127,65 +167,48 @@ void LogFile::SetErrorLogPath(const std::string& path) {
 
 void LogFile::WriteTrace(const std::string& label1, const std::string& value1,
                          const std::string& label2, const std::string& value2,
-                         const std::string& label3, const std::string& value3) const {
+                         const std::string& label3, const std::string& value3) const noexcept {
   WriteRecord(runtimeLogPath_, label1, value1, label2, value2, label3, value3);
 }
 
 void LogFile::WriteError(const std::string& sourcePath, int line, int code,
-                         const std::string& text) const {
-  char context[256];
-  std::snprintf(context, sizeof context, "Source File: [%s], LINE: [%d]",
-                sourceFileName(sourcePath).c_str(), line);
-  WriteRecord(errorLogPath_, "ErrCode", std::to_string(code), "Context", context, "ErrString",
-              text);
+                         const std::string& text) const noexcept {
+  try {
+    char context[256];
+    std::snprintf(context, sizeof context, "Source File: [%s], LINE: [%d]",
+                  sourceFileName(sourcePath).c_str(), line);
+    WriteRecord(errorLogPath_, "ErrCode", std::to_string(code), "Context", context, "ErrString",
+                text);
+  } catch (...) {
+    // No memory for the record's values: the record is dropped.
+  }
 }
 
 void LogFile::WriteErrorWithContext(const std::string& sourcePath, int line, int code,
                                     const std::string& message,
-                                    const std::string& context) const {
-  WriteError(sourcePath, line, code, message + "\n" + context);
+                                    const std::string& context) const noexcept {
+  try {
+    WriteError(sourcePath, line, code, message + "\n" + context);
+  } catch (...) {
+    // No memory for the joined text: the record is dropped.
+  }
 }
 
 void LogFile::WriteRecord(const std::string& path, const std::string& label1,
                           const std::string& value1, const std::string& label2,
                           const std::string& value2, const std::string& label3,
-                          const std::string& value3) {
-  RecordWriter& writer = recordWriter();
-  std::lock_guard<std::mutex> lock(writer.mutex);
-  // Binary append: the CR LF line ends are written explicitly (see
-  // appendWithCrLf), identically on both builds. "a+" rather than "a": some C
-  // libraries seek to the end of the file when opening it for appending
-  // only, a system call the seek below makes anyway.
-  std::FILE* file = std::fopen(path.c_str(), "a+b");
-  if (file == nullptr) return;
-  // Unbuffered, so the record goes out in one write and nothing of it is
-  // left in a buffer when that write falls short; the end of the file is the
-  // size before the record.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  const long sizeBefore = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
-
-  const platform::LocalTime now = platform::LocalNow();
-  std::string& record = writer.buffer;
-  record.clear();
-  record += "\r\n[";
-  appendTimestamp(record, now.month, now.day, now.hour, now.minute, now.second,
-                  now.millisecond);
-  record += "]\r\n";
-  appendPair(record, label1, value1);
-  appendPair(record, label2, value2);
-  appendPair(record, label3, value3);
-  const std::size_t written = std::fwrite(record.data(), 1, record.size(), file);
-  if (written != record.size()) {
-    // The disk is full or a file-size limit was reached: the part of the
-    // record that got out is taken back, so the log holds whole records only.
-    if (sizeBefore >= 0) platform::TruncateFile(file, sizeBefore);
-    std::fclose(file);
-    return;
-  }
-  std::fclose(file);
-  const long size = sizeBefore + static_cast<long>(record.size());
-  if (sizeBefore >= 0 && size > rotationBytes.load(std::memory_order_relaxed)) {
-    platform::RenameReplacing(path, path + ".bak");
+                          const std::string& value3) noexcept {
+  // A record that cannot be built (memory ran out) is dropped: logging never
+  // changes what the operation does or returns.
+  try {
+    RecordWriter& writer = recordWriter();
+    std::lock_guard<std::mutex> lock(writer.mutex);
+    // Everything that allocates comes before the file is opened, so nothing
+    // can leave the file open or a record half-written.
+    buildRecord(writer.record, label1, value1, label2, value2, label3, value3);
+    writer.rotatedPath.assign(path).append(".bak");
+    appendRecord(path, writer.record, writer.rotatedPath);
+  } catch (...) {
   }
 }
 

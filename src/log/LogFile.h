@@ -25,23 +25,33 @@ class LogFile {
 
   void SetRuntimeLogPath(const std::string& path);
   void SetErrorLogPath(const std::string& path);
+  // Takes both paths over at once by swapping them with the caller's
+  // strings (which get the old paths), so that it cannot fail half-way.
+  void SwapLogPaths(std::string& runtimePath, std::string& errorPath) noexcept {
+    runtimeLogPath_.swap(runtimePath);
+    errorLogPath_.swap(errorPath);
+  }
   const std::string& RuntimeLogPath() const { return runtimeLogPath_; }
   const std::string& ErrorLogPath() const { return errorLogPath_; }
 
+  // The writers never fail the caller: a record that cannot be built (no
+  // memory) or written (no file) is dropped silently. Strings the caller
+  // builds for the call are the caller's to guard.
   void WriteTrace(const std::string& label1, const std::string& value1,
                   const std::string& label2, const std::string& value2,
-                  const std::string& label3, const std::string& value3) const;
+                  const std::string& label3, const std::string& value3) const noexcept;
   void WriteError(const std::string& sourcePath, int line, int code,
-                  const std::string& text) const;
+                  const std::string& text) const noexcept;
   void WriteErrorWithContext(const std::string& sourcePath, int line, int code,
-                             const std::string& message, const std::string& context) const;
-  // Appends one record to the file at path, then rotates the file when it
-  // has grown past the threshold. Never fails the caller: a file that cannot
-  // be opened loses the record silently.
+                             const std::string& message,
+                             const std::string& context) const noexcept;
+  // Appends one record to the file at path with one system write, then
+  // rotates the file when the file system reports it grown past the
+  // threshold.
   static void WriteRecord(const std::string& path, const std::string& label1,
                           const std::string& value1, const std::string& label2,
                           const std::string& value2, const std::string& label3,
-                          const std::string& value3);
+                          const std::string& value3) noexcept;
 
  private:
   std::string runtimeLogPath_;

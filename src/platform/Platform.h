@@ -13,8 +13,13 @@
 //                                                            be a folder), otherwise any entry counts
 //   CreateOneDirectory      CreateDirectoryA(path, NULL),    mkdir(path, 0777), EEXIST = already
 //                           ERROR_ALREADY_EXISTS = already
-//   RenameReplacing           MoveFileExA(..., REPLACE)        rename()
-//   TruncateFile            _chsize                          ftruncate
+//   RenameReplacing         MoveFileExA(..., REPLACE)        rename()
+//   AppendFile              CreateFileA with FILE_APPEND_    open(O_APPEND); write, fstat,
+//                           DATA (every sharing allowed);    pread, ftruncate; flock
+//                           WriteFile, GetFileSizeEx,        around the rename
+//                           ReadFile at an offset,
+//                           SetEndOfFile on a second handle,
+//                           LockFileEx around the rename
 //   SleepMilliseconds       Sleep                            std::this_thread::sleep_for
 //   LocalNow                GetLocalTime-equivalent: clock    clock_gettime(REALTIME) + localtime_r
 //                           read as seconds + ms since the
@@ -58,8 +63,47 @@ CreateDirResult CreateOneDirectory(const std::string& path);
 // Renames from to to, replacing an existing to. True on success.
 bool RenameReplacing(const std::string& from, const std::string& to);
 
-// Cuts the open file back to size bytes. True on success.
-bool TruncateFile(std::FILE* file, long size);
+// A file opened for appending, closed when the object goes. Every write
+// goes to the end of the file as one system call, so a record appended by
+// one process is never split by a record another process appends to the
+// same file at the same time. Other processes may read, write, rename or
+// delete the file while it is open.
+class AppendFile {
+ public:
+  // Opens the file at path, creating it when missing; see IsOpen(). The
+  // path is kept by reference and must outlive the object.
+  explicit AppendFile(const std::string& path) noexcept;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  bool IsOpen() const noexcept;
+  // Writes the bytes at the end of the file with one system write; returns
+  // how many got out (fewer when the disk is full or a size limit is
+  // reached, 0 on an error).
+  std::size_t Append(const char* data, std::size_t size) noexcept;
+  // The file's size as the file system has it now; -1 when unknown.
+  std::int64_t Size() noexcept;
+  // Whether the file's last `size` bytes are these.
+  bool EndsWith(const char* data, std::size_t size) noexcept;
+  // Cuts the file back to `size` bytes. True on success.
+  bool TruncateTo(std::int64_t size) noexcept;
+  // Renames the file to `to`, replacing it, while the file's own path still
+  // names this open file (and not a fresh log created after another process
+  // rotated this one away); the check and the rename hold a lock on the
+  // file that every process rotating it takes. True when renamed.
+  bool RenameIfStillAt(const std::string& to) noexcept;
+
+ private:
+  bool IsAt(const std::string& path) noexcept;
+
+#if defined(_WIN32)
+  void* handle_;
+#else
+  int fd_;
+#endif
+  const std::string& path_;
+};
 
 void SleepMilliseconds(std::uint32_t ms);
 

@@ -27,18 +27,26 @@ std::string DescribeArguments(const char* names, std::initializer_list<TraceArgu
   return text;
 }
 
-void SinglePlayer::WriteTraceRecord(const texts::TraceText& text) const {
-  static const std::string empty;
-  log.WriteTrace(text.label, text.name, empty, empty, empty, empty);
+// The records' strings are built here, so a failure to build them (out of
+// memory) is caught here: the record is dropped, the operation goes on.
+void SinglePlayer::WriteTraceRecord(const texts::TraceText& text) const noexcept {
+  try {
+    static const std::string empty;
+    log.WriteTrace(text.label, text.name, empty, empty, empty, empty);
+  } catch (...) {
+  }
 }
 
 void SinglePlayer::TraceWithArguments(const texts::TraceText& text, const std::string& arguments,
-                                      const int32_t* result) const {
-  if (result == nullptr) {
-    log.WriteTrace(text.label, text.name, kArgumentsLabel, arguments, "", "");
-  } else {
-    log.WriteTrace(text.label, text.name, kArgumentsLabel, arguments, kResultLabel,
-                   std::to_string(*result));
+                                      const int32_t* result) const noexcept {
+  try {
+    if (result == nullptr) {
+      log.WriteTrace(text.label, text.name, kArgumentsLabel, arguments, "", "");
+    } else {
+      log.WriteTrace(text.label, text.name, kArgumentsLabel, arguments, kResultLabel,
+                     std::to_string(*result));
+    }
+  } catch (...) {
   }
 }
 
@@ -48,8 +56,8 @@ int32_t SinglePlayer::ReportEscapedException(const texts::TraceText& text,
   // record below can still be written.
   const int32_t result = DecoderErrorResult(code);
   try {
-    ReportDecoderError(code, std::string(text.name) + "()");
-    if (debugLevel >= kArgumentTraceLevel) TraceWithArguments(text, "", &result);
+    sp::ReportDecoderError(log, code, std::string(text.name) + "()");
+    if (traceArguments && debugLevel >= text.traceLevel) TraceWithArguments(text, "", &result);
   } catch (...) {
     // Out of memory for the record too: the host still gets the result.
   }

@@ -1,6 +1,6 @@
-// What the operations' boundary writes at the highest debug levels: each
-// trace record names the operation's arguments, so that a host can tell from
-// the log which port and values it passed.
+// What the operations' boundary writes when the configuration asks for the
+// arguments: each trace record names the operation's arguments, so that a
+// host can tell from the log which port and values it passed.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,7 @@
 
 namespace sp {
 
-// From this debug level on, trace records carry the arguments and every
-// operation writes one more record when it returns, with its result.
-constexpr std::int32_t kArgumentTraceLevel = 3;
-
-// Labels of the level-3 record's second and third pair.
+// Labels of the argument record's second and third pair.
 inline constexpr const char kArgumentsLabel[] = "Arguments";
 inline constexpr const char kResultLabel[] = "Result";
 

@@ -41,30 +41,65 @@ void VDPLAY_CALL CaptureDisplayCallback(VdLong port, char* frame, VdLong size, V
   // Nothing may reach the decoder's display thread: a frame that cannot be
   // handled (out of memory for its record, say) is dropped.
   try {
-    // Holding the pointer lock keeps the player alive while the frame is handled.
-    std::lock_guard<std::mutex> lock(PlayerPointerMutex());
-    SinglePlayer* player = CurrentPlayerLocked();
-    if (player == nullptr) return;
-    player->HandleDisplayedFrame(port, frame, size, width, height, type);
+    // The pointer lock is held only to find the player and count this call
+    // in; the player then stays alive until the call counts itself out, and
+    // the conversion runs without the lock, so neither the factory nor the
+    // captures of other ports wait for it.
+    SinglePlayer* player = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(PlayerPointerMutex());
+      player = CurrentPlayerLocked();
+      if (player == nullptr) return;
+      player->EnterCaptureWork();
+    }
+    try {
+      player->HandleDisplayedFrame(port, frame, size, width, height, type);
+    } catch (...) {
+    }
+    player->LeaveCaptureWork();
+  } catch (...) {
+  }
+}
+
+void SinglePlayer::EnterCaptureWork() {
+  std::lock_guard<std::mutex> lock(captureMutex);
+  ++activeCaptures;
+}
+
+void SinglePlayer::LeaveCaptureWork() noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(captureMutex);
+    --activeCaptures;
+    captureDone.notify_all();
   } catch (...) {
   }
 }
 
 void SinglePlayer::HandleDisplayedFrame(int32_t decoderPort, char* frame, int32_t size,
                                         int32_t width, int32_t height, int32_t type) {
-  std::lock_guard<std::mutex> lock(captureMutex);
-  if (capturePath.empty()) {
+  // The frame claims its port's pending capture: a second frame before the
+  // capture ends finds no path, so each capture converts one frame.
+  std::string path;
+  uint64_t serial = 0;
+  if (decoderPort >= 0 && decoderPort < DECODER_PORT_COUNT) {
+    std::lock_guard<std::mutex> lock(captureMutex);
+    PendingCapture& pending = pendingCaptures[decoderPort];
+    path.swap(pending.path);
+    serial = pending.serial;
+  }
+  if (path.empty()) {
     SP_OWN_ERROR(0, texts::kTextPathNotSet);
     return;
   }
   int32_t result = SP_OK;
-  if (!VdPLay_ConvertToBmpFile(frame, size, width, height, type, capturePath.data())) {
+  if (!VdPLay_ConvertToBmpFile(frame, size, width, height, type, path.data())) {
     // The port number the decoder passed is a decoder port.
     result = DecoderFailure(decoderPort, "VdPLay_ConvertToBmpFile()");
   }
-  handledSerial = captureSerial;
-  captureResult = result;
-  capturePath.clear();
+  std::lock_guard<std::mutex> lock(captureMutex);
+  PendingCapture& pending = pendingCaptures[decoderPort];
+  pending.handledSerial = serial;
+  pending.result = result;
   captureDone.notify_all();
 }
 
@@ -75,37 +110,41 @@ int32_t SinglePlayer::GetPicture(int32_t port, const char* path) {
   if (!FindDecoderPort(port, "Play_CloseStream()", decoderPort, result)) return result;
   if (path == nullptr || path[0] == '\0') return SP_BAD_ARGUMENT();
 
+  PendingCapture& pending = pendingCaptures[decoderPort];
   uint64_t serial = 0;
   {
     std::lock_guard<std::mutex> lock(captureMutex);
-    capturePath = path;
+    pending.path = path;
     serial = ++captureSerial;
+    pending.serial = serial;
   }
 
   if (!VdPlay_SetDisplayCallBack(decoderPort, &CaptureDisplayCallback)) {
     result = DecoderFailure(decoderPort, "VdPlay_SetDisplayCallBack()");
     std::lock_guard<std::mutex> lock(captureMutex);
-    if (captureSerial == serial) capturePath.clear();  // no callback, so nothing is pending
+    if (pending.serial == serial) pending.path.clear();  // no callback, so nothing is pending
     return result;
   }
   {
     std::unique_lock<std::mutex> lock(captureMutex);
-    captureDone.wait_for(lock, kCaptureWait, [&] { return handledSerial >= serial; });
+    captureDone.wait_for(lock, kCaptureWait, [&] { return pending.handledSerial >= serial; });
   }
   // Removing the callback waits for a running call of it, so after this no
-  // frame of this capture can still arrive.
+  // frame of this capture can still arrive, and a conversion that outlasted
+  // the wait has ended.
   const bool removed = VdPlay_SetDisplayCallBack(decoderPort, nullptr) != 0;
   const int32_t removeCode = removed ? 0 : static_cast<int32_t>(VdPlay_GetLastError(decoderPort));
 
   bool timedOut = false;
   {
     std::lock_guard<std::mutex> lock(captureMutex);
-    if (handledSerial == serial) {
-      result = captureResult;
+    if (pending.handledSerial == serial) {
+      result = pending.result;
     } else {
-      // No frame of ours came (or a newer capture took it): leave no stale path behind.
+      // No frame of ours came (or a newer capture of the port took it):
+      // leave no stale path behind.
       timedOut = true;
-      if (captureSerial == serial) capturePath.clear();
+      if (pending.serial == serial) pending.path.clear();
     }
   }
   if (timedOut) {

@@ -25,9 +25,12 @@ bool SinglePlayer::AcquireDecoderPort(int32_t hostPort, int32_t& decoderPort) {
   if (portMap[hostPort] != kNoDecoderPort) return true;
   for (int32_t candidate = 0; candidate < DECODER_PORT_COUNT; ++candidate) {
     if (IsDecoderPortUsed(candidate)) continue;
+    // The hand-out list grows first: when that throws (out of memory),
+    // neither table has changed, so no later host port can be given a
+    // decoder port that this one drives.
+    MarkDecoderPortUsed(candidate);
     portMap[hostPort] = candidate;
     decoderPort = candidate;
-    MarkDecoderPortUsed(candidate);
     return true;
   }
   return false;
@@ -44,13 +47,22 @@ void SinglePlayer::MarkDecoderPortUsed(int32_t decoderPort) {
   if (!IsDecoderPortUsed(decoderPort)) usedDecoderPorts.push_back(decoderPort);
 }
 
-int32_t SinglePlayer::ReportDecoderError(int32_t code, const std::string& context) const {
-  return sp::ReportDecoderError(log, code, context);
+int32_t SinglePlayer::ReportDecoderError(int32_t code, const char* context) const noexcept {
+  try {
+    return sp::ReportDecoderError(log, code, context);
+  } catch (...) {
+    // No memory for the context text: the record is dropped.
+    return DecoderErrorResult(code);
+  }
 }
 
 void SinglePlayer::WriteOwnError(const char* sourcePath, int line, int32_t code,
-                                 const char* text) const {
-  log.WriteError(sourcePath, line, code, text);
+                                 const char* text) const noexcept {
+  try {
+    log.WriteError(sourcePath, line, code, text);
+  } catch (...) {
+    // No memory for the record's strings: the record is dropped.
+  }
 }
 
 int32_t SinglePlayer::DecoderFailure(int32_t decoderPort, const char* context) const {
@@ -58,13 +70,18 @@ int32_t SinglePlayer::DecoderFailure(int32_t decoderPort, const char* context) c
   return ReportDecoderError(code, context);
 }
 
-int32_t SinglePlayer::ReportNoDecoderPort(const char* context) const {
+int32_t SinglePlayer::ReportNoDecoderPort(const char* context) const noexcept {
   return ReportDecoderError(1, context);
 }
 
+// The path of a capture still waiting for its frame, on any port; empty
+// when none waits.
 std::string SinglePlayer::CapturePath() const {
   std::lock_guard<std::mutex> lock(captureMutex);
-  return capturePath;
+  for (const PendingCapture& pending : pendingCaptures) {
+    if (!pending.path.empty()) return pending.path;
+  }
+  return std::string();
 }
 
 }  // namespace sp

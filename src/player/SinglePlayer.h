@@ -101,15 +101,22 @@ class SinglePlayer final : public ISinglePlayer {
   bool IsDecoderPortUsed(int32_t decoderPort) const;
   void MarkDecoderPortUsed(int32_t decoderPort);
 
-  // Writes the decoder error record and returns the operation's result.
-  int32_t ReportDecoderError(int32_t code, const std::string& context) const;
+  // Writes the decoder error record and returns the operation's result,
+  // which is the same whether or not the record could be written.
+  int32_t ReportDecoderError(int32_t code, const char* context) const noexcept;
 
-  // The work of the capture display callback for one displayed frame.
+  // The work of the capture display callback for one displayed frame. The
+  // callback counts itself in with EnterCaptureWork while the player
+  // pointer is locked, so that a release waits for it, and out with
+  // LeaveCaptureWork as the last thing it does with the player.
   void HandleDisplayedFrame(int32_t decoderPort, char* frame, int32_t size, int32_t width,
                             int32_t height, int32_t type);
+  void EnterCaptureWork();
+  void LeaveCaptureWork() noexcept;
 
   // Read-only views for hosts' diagnostics and the test suite.
   int32_t DebugLevel() const { return debugLevel; }
+  bool TracesArguments() const { return traceArguments; }
   int32_t HostValue() const { return hostValue; }
   const std::string& TraceDir() const { return traceDir; }
   const LogFile& Log() const { return log; }
@@ -120,14 +127,16 @@ class SinglePlayer final : public ISinglePlayer {
   static bool IsHostPort(int32_t port) { return port >= 0 && port < PLAYER_PORT_COUNT; }
 
   // Runs an operation's body: the trace record on entry (from the text's
-  // level; with the arguments from kArgumentTraceLevel, which also adds a
-  // record of the result on return), and no exception past this point. An
-  // exception becomes an error record through the error table: allocation
-  // failure as the decoder's allocation code 6 (result 7), anything else as
-  // an unknown error (result 26). Inline, so that on the data path below its
-  // trace level the operation costs its body and one test of the level, as
-  // it would without the boundary; the try block costs nothing until
-  // something throws.
+  // level; with the arguments when the configuration asks for them, which
+  // also adds a record of the result on return), and no exception past this
+  // point. The trace records never throw: one that cannot be written is
+  // dropped and the body runs all the same. An exception of the body becomes
+  // an error record through the error table: allocation failure as the
+  // decoder's allocation code 6 (result 7), anything else as an unknown
+  // error (result 26). Inline, so that on the data path below its trace
+  // level the operation costs its body and one test of the level, as it
+  // would without the boundary; the try block costs nothing until something
+  // throws.
   template <typename Body, typename... Arguments>
   int32_t AtBoundary(const texts::TraceText& text, Body body, Arguments... arguments) noexcept {
     try {
@@ -135,7 +144,7 @@ class SinglePlayer final : public ISinglePlayer {
       if (debugLevel < text.traceLevel) return body();
       TraceEntry(text, arguments...);
       const int32_t result = body();
-      if (debugLevel >= kArgumentTraceLevel) TraceReturn(text, result, arguments...);
+      if (traceArguments) TraceReturn(text, result, arguments...);
       return result;
     } catch (const std::bad_alloc&) {
       return ReportEscapedException(text, kAllocationFailedCode);
@@ -145,27 +154,35 @@ class SinglePlayer final : public ISinglePlayer {
   }
   // Out of line, so that the operation itself stays as small as its body.
   template <typename... Arguments>
-  SP_NOINLINE void TraceEntry(const texts::TraceText& text, Arguments... arguments) const {
-    if (debugLevel >= kArgumentTraceLevel) {
+  SP_NOINLINE void TraceEntry(const texts::TraceText& text, Arguments... arguments) const noexcept {
+    if (!traceArguments) {
+      WriteTraceRecord(text);
+      return;
+    }
+    try {
       const std::string described =
           DescribeArguments(text.argumentNames, {TraceArgument(arguments)...});
       TraceWithArguments(text, described, nullptr);
-    } else {
-      WriteTraceRecord(text);
+    } catch (...) {
+      // No memory to describe the arguments: the record is dropped.
     }
   }
   template <typename... Arguments>
   SP_NOINLINE void TraceReturn(const texts::TraceText& text, int32_t result,
-                               Arguments... arguments) const {
-    const std::string described =
-        DescribeArguments(text.argumentNames, {TraceArgument(arguments)...});
-    TraceWithArguments(text, described, &result);
+                               Arguments... arguments) const noexcept {
+    try {
+      const std::string described =
+          DescribeArguments(text.argumentNames, {TraceArgument(arguments)...});
+      TraceWithArguments(text, described, &result);
+    } catch (...) {
+      // No memory to describe the arguments: the record is dropped.
+    }
   }
-  void WriteTraceRecord(const texts::TraceText& text) const;
-  // The level-3 record: arguments as label 2 and value 2; with a result, the
-  // record of the operation's return, the result as label 3 and value 3.
+  void WriteTraceRecord(const texts::TraceText& text) const noexcept;
+  // The argument record: arguments as label 2 and value 2; with a result,
+  // the record of the operation's return, the result as label 3 and value 3.
   void TraceWithArguments(const texts::TraceText& text, const std::string& arguments,
-                          const int32_t* result) const;
+                          const int32_t* result) const noexcept;
   // Turns an exception caught at the boundary into an error record and a
   // result; when even the record fails, the result alone.
   int32_t ReportEscapedException(const texts::TraceText& text, int32_t code) const noexcept;
@@ -174,6 +191,8 @@ class SinglePlayer final : public ISinglePlayer {
 
   // The bodies of the operations, in the order of the interface.
   int32_t Init(int32_t newHostValue);
+  int32_t ReadNumber(const std::string& configPath, const char* key) const;
+  void CreateLogFolder(const std::string& folder) const noexcept;
   int32_t SetOverlayMode(int32_t port, uint32_t key);
   int32_t GetPreviewMode(int32_t port, int32_t* mode, uint32_t* key);
   int32_t SetOpenMode(int32_t port, int32_t mode);
@@ -199,8 +218,10 @@ class SinglePlayer final : public ISinglePlayer {
   int32_t GetDispRegion(int32_t port, SP_RECT* rect);
   int32_t ClearBuffer(int32_t port);
   int32_t GetBufferRemainDataSize(int32_t port, uint32_t* size);
-  // An error record for a failure the operation found itself.
-  void WriteOwnError(const char* sourcePath, int line, int32_t code, const char* text) const;
+  // An error record for a failure the operation found itself; dropped when
+  // it cannot be written.
+  void WriteOwnError(const char* sourcePath, int line, int32_t code,
+                     const char* text) const noexcept;
   int32_t RejectWith(const char* sourcePath, int line, const char* text, int32_t result) const {
     WriteOwnError(sourcePath, line, 0, text);
     return result;
@@ -215,7 +236,7 @@ class SinglePlayer final : public ISinglePlayer {
     result = ReportNoDecoderPort(context);
     return false;
   }
-  int32_t ReportNoDecoderPort(const char* context) const;
+  int32_t ReportNoDecoderPort(const char* context) const noexcept;
   int32_t RunPlayStateSequence(int32_t decoderPort, const PortRecord& record, int32_t state);
 
   int32_t hostValue = 0;
@@ -228,21 +249,33 @@ class SinglePlayer final : public ISinglePlayer {
   ConfigFile config;
   LogFile log;
   int32_t debugLevel = 0;
+  // Whether trace records name the arguments and a second record gives the
+  // result (the configuration's TRACE_ARGUMENTS).
+  bool traceArguments = false;
   std::string traceDir;
   std::array<PortRecord, PLAYER_PORT_COUNT> ports;
   uint32_t colorKey = 0x00FF00FF;
   uint32_t streamBufferSize = 512000;
   int32_t volume = 0;
 
-  // The pending capture, shared with the decoder's display thread; every
-  // access holds captureMutex.
+  // The capture waiting for a frame of one decoder port, shared with that
+  // port's display thread. Each decoder port has its own, so captures on
+  // different ports do not wait for each other; a frame is converted
+  // without any lock held.
+  struct PendingCapture {
+    std::string path;            // where the next frame goes; empty when none is wanted
+    uint64_t serial = 0;         // number of the capture that set path
+    uint64_t handledSerial = 0;  // number of the latest capture a frame was converted for
+    int32_t result = 0;          // result of that conversion
+  };
+  // Every access to the pending captures and the counters holds captureMutex.
   mutable std::mutex captureMutex;
   std::condition_variable captureDone;
-  std::string capturePath;
-  uint64_t captureSerial = 0;   // number of the latest capture started
-  uint64_t handledSerial = 0;   // number of the latest capture a frame was converted for
-  int32_t captureResult = 0;    // result of that conversion
-  int32_t activeCaptures = 0;   // Play_GetPicture calls in progress
+  std::array<PendingCapture, DECODER_PORT_COUNT> pendingCaptures;
+  uint64_t captureSerial = 0;  // number of the latest capture started, on any port
+  // Play_GetPicture calls and display callbacks in progress; the destructor
+  // waits until none is left.
+  int32_t activeCaptures = 0;
 };
 
 // Error records carry the reporting statement's source file and line.

@@ -17,7 +17,7 @@
 #include "support/PlayerTestFixture.h"
 #include "log/LogFile.h"
 
-namespace player_test {
+namespace sp_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -156,4 +156,4 @@ TEST_F(LogFaultTest, ReadOnlyTraceFolderLosesRecordsUntilItIsWritableAgain) {
 #endif
 
 }  // namespace
-}  // namespace player_test
+}  // namespace sp_test

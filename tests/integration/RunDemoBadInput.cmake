@@ -2,6 +2,7 @@
 # seconds, and pack does not write over its input under any of its names.
 # The cut and random files are made with the host's head(1).
 # Arguments: -DDEMO=path -DWORKDIR=folder [-DEMULATOR=runner]
+include(${CMAKE_CURRENT_LIST_DIR}/DemoRunner.cmake)
 file(REMOVE_RECURSE ${WORKDIR})
 file(MAKE_DIRECTORY ${WORKDIR}/sub)
 set(y4m "YUV4MPEG2 W16 H16 F50:1 Ip A1:1 C420mpeg2\n")
@@ -22,7 +23,7 @@ else()
 endif()
 function(expect_failure expected)
   string(TIMESTAMP start "%s")
-  execute_process(COMMAND ${EMULATOR} ${DEMO} ${ARGN}
+  execute_process(COMMAND ${DEMO_RUNNER} ${EMULATOR} ${DEMO} ${ARGN}
     WORKING_DIRECTORY ${WORKDIR} RESULT_VARIABLE result TIMEOUT 60
     OUTPUT_VARIABLE output ERROR_VARIABLE output)
   string(TIMESTAMP end "%s")
@@ -47,7 +48,7 @@ function(head_bytes count from to)
   endif()
 endfunction()
 
-execute_process(COMMAND ${EMULATOR} ${DEMO} pack clip.y4m clip.vdps --raw
+execute_process(COMMAND ${DEMO_RUNNER} ${EMULATOR} ${DEMO} pack clip.y4m clip.vdps --raw
   WORKING_DIRECTORY ${WORKDIR} RESULT_VARIABLE result OUTPUT_QUIET ERROR_QUIET)
 file(SIZE ${WORKDIR}/clip.vdps size)
 if(NOT result EQUAL 0 OR NOT size EQUAL 4040)

@@ -6,6 +6,8 @@
 #  - with pkg-config: a C host through the raw function table.
 # Arguments: -DBUILD_DIR= -DSOURCE_DIR= -DWORKDIR= -DNM= -DCC= -DCXX= -DGENERATOR=
 cmake_minimum_required(VERSION 3.20)
+# The hosts run isolated from the machine's configuration and log folders.
+include(${SOURCE_DIR}/tests/integration/DemoRunner.cmake)
 set(prefix ${WORKDIR}/prefix)
 set(run ${WORKDIR}/run)
 file(REMOVE_RECURSE ${WORKDIR})
@@ -58,8 +60,8 @@ run_step("configure the find_package host" ${CMAKE_COMMAND}
   -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix}
   -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DHOST_SOURCE_DIR=${SOURCE_DIR})
 run_step("build the find_package host" ${CMAKE_COMMAND} --build ${WORKDIR}/find_package_host)
-run_step("make_stream" ${WORKDIR}/find_package_host/make_stream ${run}/clip.vdps)
-run_step("host_minimal" ${WORKDIR}/find_package_host/host_minimal ${run}/clip.vdps
+run_step("make_stream" ${DEMO_RUNNER} ${WORKDIR}/find_package_host/make_stream ${run}/clip.vdps)
+run_step("host_minimal" ${DEMO_RUNNER} ${WORKDIR}/find_package_host/host_minimal ${run}/clip.vdps
   ${run}/host_minimal.bmp)
 message(STATUS "${step_output}")
 if(NOT EXISTS ${run}/host_minimal.bmp)
@@ -75,5 +77,5 @@ run_step("pkg-config libdir" pkg-config --variable=libdir singleplayer)
 string(STRIP "${step_output}" libdir)
 run_step("build the C host" ${CC} -std=c11 -Wall -Wextra -Werror
   ${SOURCE_DIR}/tests/sdk/c_host.c ${flags} -Wl,-rpath,${libdir} -o ${run}/c_host)
-run_step("c_host" ${run}/c_host ${run}/c_host.bmp)
+run_step("c_host" ${DEMO_RUNNER} ${run}/c_host ${run}/c_host.bmp)
 message(STATUS "${step_output}")

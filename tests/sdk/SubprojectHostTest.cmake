@@ -3,6 +3,8 @@
 # small stream file that the demo host of the main build packs.
 # Arguments: -DSOURCE_DIR= -DWORKDIR= -DCC= -DCXX= -DGENERATOR= -DDEMO=
 cmake_minimum_required(VERSION 3.20)
+# The hosts run isolated from the machine's configuration and log folders.
+include(${SOURCE_DIR}/tests/integration/DemoRunner.cmake)
 file(REMOVE_RECURSE ${WORKDIR})
 file(MAKE_DIRECTORY ${WORKDIR}/run)
 
@@ -27,8 +29,8 @@ foreach(letter a b c d e f g h i j)
   string(APPEND y4m "FRAME\n${picture}")
 endforeach()
 file(WRITE ${WORKDIR}/run/clip.y4m "${y4m}")
-run_step("pack the stream" ${DEMO} pack clip.y4m clip.vdps)
-run_step("host_minimal" ${WORKDIR}/build/host_minimal clip.vdps clip.bmp)
+run_step("pack the stream" ${DEMO_RUNNER} ${DEMO} pack clip.y4m clip.vdps)
+run_step("host_minimal" ${DEMO_RUNNER} ${WORKDIR}/build/host_minimal clip.vdps clip.bmp)
 if(NOT EXISTS ${WORKDIR}/run/clip.bmp)
   message(FATAL_ERROR "host_minimal saved no snapshot")
 endif()

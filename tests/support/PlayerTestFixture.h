@@ -159,8 +159,3 @@ class PlayerTest : public ::testing::Test {
 };
 
 }  // namespace sp_test
-
-// The log fault tests derive their fixture from their own namespace.
-namespace player_test {
-using sp_test::PlayerTest;
-}  // namespace player_test

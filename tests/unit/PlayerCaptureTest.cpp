@@ -2,7 +2,14 @@
 // decoder's display thread and a release running at the same time.
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "support/PlayerTestFixture.h"
 
@@ -169,6 +176,56 @@ TEST_F(CaptureTest, ACallbackLeftInstalledDoesNothingOnceThePlayerIsReleased) {
   EXPECT_EQ(Errors().size(), records);
   EXPECT_EQ(CountCalls("VdPLay_ConvertToBmpFile"), 0u);
 }
+
+#if !defined(_WIN32)
+// A conversion held up on one port (its file is a pipe that nobody reads
+// yet): a capture on another port and the factory go on meanwhile, and a
+// release waits until the held capture has ended.
+TEST_F(CaptureTest, ACaptureHeldUpOnOnePortHoldsUpOnlyARelease) {
+  using namespace std::chrono_literals;
+  fake_vdplay::SetFramesOnInstall(1);  // each capture's frame comes at once, on its own thread
+  const std::string pipe = dir.File("held.bmp");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::atomic<int32_t> heldResult{-1};
+  std::thread held([&] { heldResult = player->Play_GetPicture(9, pipe.c_str()); });
+  for (int i = 0; i < 500 && CountCalls("VdPLay_ConvertToBmpFile") == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(CountCalls("VdPLay_ConvertToBmpFile"), 1u);
+
+  const std::string otherPath = dir.File("other.bmp");
+  auto other = std::async(std::launch::async,
+                          [&] { return player->Play_GetPicture(5, otherPath.c_str()); });
+  const bool otherDone = other.wait_for(5s) == std::future_status::ready;
+  auto factory = std::async(std::launch::async, [] { return CreateSinglePlayerDll(); });
+  const bool factoryDone = factory.wait_for(5s) == std::future_status::ready;
+  std::atomic<bool> released{false};
+  std::thread releaser([&] {
+    ReleaseSinglePlayerDll(player);
+    released = true;
+  });
+  std::this_thread::sleep_for(200ms);
+  const bool releasedEarly = released;
+
+  // Reading the pipe lets the held conversion end.
+  const int reader = open(pipe.c_str(), O_RDONLY);
+  ASSERT_GE(reader, 0);
+  char buffer[256];
+  while (read(reader, buffer, sizeof buffer) > 0) {
+  }
+  close(reader);
+  held.join();
+  releaser.join();
+  EXPECT_TRUE(otherDone) << "a capture on another port waited for the held one";
+  EXPECT_EQ(other.get(), SP_OK);
+  EXPECT_TRUE(factoryDone) << "the factory waited for a capture";
+  EXPECT_EQ(factory.get(), player);
+  EXPECT_FALSE(releasedEarly) << "the release did not wait for the capture in progress";
+  EXPECT_EQ(heldResult.load(), SP_OK);
+  EXPECT_EQ(sp_test::ReadFile(otherPath).rfind("FAKE", 0), 0u);
+  player = nullptr;  // released above
+}
+#endif
 
 }  // namespace
 }  // namespace sp_test

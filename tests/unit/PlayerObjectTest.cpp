@@ -11,6 +11,12 @@ namespace {
 
 using fake_vdplay::CallNames;
 
+// A configuration at the level with the argument records switched on.
+std::string ArgumentTracingConfig(const std::string& logDir, int level) {
+  return "[GLOBAL]\n[TRACE_PATH][" + logDir + "]\n[DEBUG_LEVEL][" + std::to_string(level) +
+         "]\n[TRACE_ARGUMENTS][1]\n";
+}
+
 // Every operation of slots 2 to 25 on one host port, with the texts of its
 // trace record.
 struct Operation {
@@ -254,9 +260,11 @@ TEST_F(PlayerTest, TheThirtyThirdHostPortIsRefusedAndClosingMakesNoRoom) {
 
 // --- Trace records -------------------------------------------------------
 
+// Every level from 2 on writes exactly level 2's records: hosts configured
+// with a higher level keep the records their log readers expect.
 TEST_F(PlayerTest, TraceRecordsFollowTheDebugLevel) {
   const std::vector<Operation> ops = AllOperations();
-  for (int level : {0, -1, 1, 2}) {
+  for (int level : {0, -1, 1, 2, 3, 7}) {
     Recreate(level);
     Forget();
     EXPECT_EQ(player->Play_Exit(), SP_OK);
@@ -280,12 +288,15 @@ TEST_F(PlayerTest, TraceRecordsFollowTheDebugLevel) {
   }
 }
 
-// From level 3 every operation names its arguments in its trace record and
-// writes a second record with its result when it returns.
-TEST_F(PlayerTest, LevelThreeTracesArgumentsAndResults) {
+// With TRACE_ARGUMENTS set, every traced operation names its arguments in
+// its trace record and writes a second record with its result when it
+// returns; the level still decides which operations are traced.
+TEST_F(PlayerTest, TheArgumentKeyTracesArgumentsAndResults) {
   const std::vector<Operation> ops = AllOperations();
-  for (int level : {3, 7}) {
+  for (int level : {2, 7}) {
     Recreate(level);
+    WriteConfig(ArgumentTracingConfig(logDir, level));
+    ASSERT_EQ(player->Play_Init(0), SP_OK);
     Forget();
     std::vector<int32_t> results;
     for (const Operation& op : ops) results.push_back(op.call(player, 128));
@@ -312,8 +323,31 @@ TEST_F(PlayerTest, LevelThreeTracesArgumentsAndResults) {
   }
 }
 
-TEST_F(PlayerTest, LevelThreeArgumentsShowValuesAndOnlyWhetherAddressesArePresent) {
-  Init(3);
+TEST_F(PlayerTest, ArgumentRecordsOnlyFollowTheKeyAndItsLevel) {
+  // Level 1 with the key: Play_ThrowFrame is not traced at all.
+  WriteConfig(ArgumentTracingConfig(logDir, 1));
+  ASSERT_EQ(player->Play_Init(0), SP_OK);
+  Playing(5);
+  EXPECT_EQ(player->Play_ThrowFrame(5, 1), SP_OK);
+  EXPECT_EQ(player->Play_SetVolume(5, 9), SP_OK);
+  std::vector<sp_test::LogRecord> traces = Traces();
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(traces[0].value[0] + " " + traces[0].value[1], "Play_SetVolume port=5, volume=9");
+  EXPECT_EQ(traces[1].label[2] + " " + traces[1].value[2], "Result 0");
+  // The key at 0, or a file without it: level 2's plain records.
+  WriteConfig("[GLOBAL]\n[TRACE_PATH][" + logDir + "]\n[DEBUG_LEVEL][3]\n[TRACE_ARGUMENTS][0]\n");
+  ASSERT_EQ(player->Play_Init(0), SP_OK);
+  EXPECT_FALSE(Impl().TracesArguments());
+  Forget();
+  EXPECT_EQ(player->Play_ThrowFrame(5, 1), SP_OK);
+  traces = Traces();
+  ASSERT_EQ(traces.size(), 1u);
+  EXPECT_EQ(traces[0].label[1] + traces[0].value[1] + traces[0].label[2], "");
+}
+
+TEST_F(PlayerTest, ArgumentRecordsShowValuesAndOnlyWhetherAddressesArePresent) {
+  WriteConfig(ArgumentTracingConfig(logDir, 2));
+  ASSERT_EQ(player->Play_Init(0), SP_OK);
   Playing(5);
   SP_VIDEO_PARA para = {0, 50, 50, 50, 50, 0};
   EXPECT_EQ(player->Play_SetOverlayMode(5, 0x123), SP_OK);
@@ -338,8 +372,9 @@ TEST_F(PlayerTest, LevelThreeArgumentsShowValuesAndOnlyWhetherAddressesArePresen
   }
 }
 
-TEST_F(PlayerTest, LevelThreeShowsTheInnerCloseOfAReopenBetweenTheOpenRecords) {
-  Init(3);
+TEST_F(PlayerTest, ArgumentRecordsShowTheInnerCloseOfAReopenBetweenTheOpenRecords) {
+  WriteConfig(ArgumentTracingConfig(logDir, 2));
+  ASSERT_EQ(player->Play_Init(0), SP_OK);
   Playing(5);
   EXPECT_EQ(player->Play_OpenStream(nullptr, 5, header, sizeof header, 0), SP_OK);
   const std::vector<sp_test::LogRecord> traces = Traces();

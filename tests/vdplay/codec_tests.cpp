@@ -235,6 +235,65 @@ TEST_F(CodecTest, ThrowingBFramesAndLowQualityDecodeLess) {
   VdPlay_SetPicQuality(0, 1);
 }
 
+// Whether an H.264 access unit's first slice is a B slice: slice_type (the
+// second Exp-Golomb number of the slice header) modulo 5 is 1.
+bool IsBPicture(const Bytes& unit) {
+  for (std::size_t i = 0; i + 4 < unit.size(); ++i) {
+    if (unit[i] != 0 || unit[i + 1] != 0 || unit[i + 2] != 1) continue;
+    const int nalType = unit[i + 3] & 0x1f;
+    if (nalType != 1 && nalType != 5) continue;
+    // The slice header's bits, without emulation-prevention bytes.
+    std::vector<int> bits;
+    int zeros = 0;
+    for (std::size_t j = i + 4; j < unit.size() && bits.size() < 64; ++j) {
+      if (zeros >= 2 && unit[j] == 3) {
+        zeros = 0;
+        continue;
+      }
+      zeros = unit[j] == 0 ? zeros + 1 : 0;
+      for (int b = 7; b >= 0; --b) bits.push_back((unit[j] >> b) & 1);
+    }
+    std::size_t at = 0;
+    auto expGolomb = [&] {
+      int leading = 0;
+      while (at < bits.size() && bits[at] == 0) ++leading, ++at;
+      ++at;  // the 1
+      unsigned value = 0;
+      for (int k = 0; k < leading && at < bits.size(); ++k) value = value * 2 + bits[at++];
+      return (1u << leading) - 1 + value;
+    };
+    expGolomb();  // first_mb_in_slice
+    return expGolomb() % 5 == 1;
+  }
+  return false;
+}
+
+// Throw level 1 drops the B-pictures no other picture refers to, level 2
+// every B-picture: with a clip whose middle B-pictures are references (the
+// encoder's B-pyramid), level 1 shows more pictures than level 2, and level
+// 2 shows no more than the I- and P-pictures.
+TEST_F(CodecTest, ThrowLevelOneKeepsReferenceBPicturesAndLevelTwoNone) {
+  const Clip& clip = sp_test::MakeClip(ClipRecipe{});  // three B-pictures to one P-picture
+  ASSERT_FALSE(clip.units.empty());
+  std::size_t notB = 0;
+  for (const sp_test::AccessUnit& unit : clip.units) notB += IsBPicture(unit.data) ? 0 : 1;
+  ASSERT_LT(notB, clip.units.size()) << "the clip has no B-pictures";
+  for (int port : {0, 1}) {
+    ASSERT_TRUE(VdPlay_ThrowBFrameNum(port, port + 1));
+    start(port, clip, Framing::Packets);
+  }
+  const Bytes packets = clip.Packets();
+  for (int port : {0, 1}) feedAll(port, packets);
+  SleepMs(1500);
+  const std::size_t levelOne = shownOn(0).size();
+  const std::size_t levelTwo = shownOn(1).size();
+  EXPECT_GT(levelTwo, 0u);
+  EXPECT_LE(levelTwo, notB) << "level 2 showed a B-picture";
+  EXPECT_GT(levelOne, levelTwo) << "level 1 dropped the reference B-pictures too";
+  EXPECT_LT(levelOne, clip.units.size()) << "level 1 dropped nothing";
+  for (int port : {0, 1}) VdPlay_ThrowBFrameNum(port, 0);
+}
+
 TEST_F(CodecTest, ResetFlushesTheDecoder) {
   const Clip& clip = sp_test::MakeClip(ClipRecipe{});
   start(0, clip, Framing::Packets);

@@ -1,13 +1,17 @@
 // POSIX implementation of the platform seam (see Platform.h for the mapping).
 #include "platform/Platform.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <thread>
 
@@ -60,12 +64,70 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool TruncateFile(std::FILE* file, long size) {
-  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+AppendFile::AppendFile(const std::string& path) noexcept
+    : fd_(open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666)), path_(path) {}
+
+AppendFile::~AppendFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool AppendFile::IsOpen() const noexcept { return fd_ >= 0; }
+
+std::size_t AppendFile::Append(const char* data, std::size_t size) noexcept {
+  // One write, never a second for the rest: a second write could land after
+  // another process's record and split this one. Only a write interrupted
+  // before it wrote anything is tried again.
+  for (;;) {
+    const ssize_t written = write(fd_, data, size);
+    if (written >= 0) return static_cast<std::size_t>(written);
+    if (errno != EINTR) return 0;
+  }
+}
+
+std::int64_t AppendFile::Size() noexcept {
+  struct stat info;
+  return fstat(fd_, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+bool AppendFile::EndsWith(const char* data, std::size_t size) noexcept {
+  const std::int64_t end = Size();
+  if (end < static_cast<std::int64_t>(size)) return false;
+  char tail[4096];
+  std::size_t checked = 0;
+  while (checked < size) {
+    const std::size_t piece = std::min(sizeof tail, size - checked);
+    const off_t at = static_cast<off_t>(end - static_cast<std::int64_t>(size - checked));
+    if (pread(fd_, tail, piece, at) != static_cast<ssize_t>(piece)) return false;
+    if (std::memcmp(tail, data + checked, piece) != 0) return false;
+    checked += piece;
+  }
+  return true;
+}
+
+bool AppendFile::TruncateTo(std::int64_t size) noexcept {
+  return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
+bool AppendFile::IsAt(const std::string& path) noexcept {
+  struct stat named;
+  struct stat open;
+  return stat(path.c_str(), &named) == 0 && fstat(fd_, &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 void SleepMilliseconds(std::uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace sp::platform
+
+namespace sp::platform {
+
+bool AppendFile::RenameIfStillAt(const std::string& to) noexcept {
+  if (flock(fd_, LOCK_EX) != 0) return false;
+  const bool renamed = IsAt(path_) && std::rename(path_.c_str(), to.c_str()) == 0;
+  flock(fd_, LOCK_UN);
+  return renamed;
 }
 
 }  // namespace sp::platform

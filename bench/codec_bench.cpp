@@ -549,15 +549,7 @@ const bool kFigures =
                                 bench::Counter(run, "median_ms"), bench::Counter(run, "p10_ms"),
                                 bench::Counter(run, "p90_ms"), bench::Counter(run, "captures"));
          },
-         true, 10.0, "median <= 10 ms"});
-         true, 40.0, "<= 40 MB"}) &&
-    bench::AddFigure(bench::Info(
-        "Play_GetPicture on a playing 1080p25 H.264 stream, call to return (BMP written in the call)",
-        "BM_GetPicture_1080pH264", "", [](const bench::Run& run) {
-          return bench::Format("median %.1f ms (p90 %.1f ms; %.0f captures)",
-                               bench::Counter(run, "median_ms"), bench::Counter(run, "p90_ms"),
-                               bench::Counter(run, "captures"));
-        })) &&
+         true, 10.0, "median <= 10 ms"}) &&
     bench::AddFigure(bench::Info(
         "Play_GetPicture on four paused 1080p H.264 ports at once, one thread each, call to "
         "return",

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "VdStreamFormat.h"
+#include "decode/raw_decoder.h"
 #include "frame_pool.h"
 #include "render/callback_output.h"
 #include "source/source_buffer.h"
@@ -54,11 +55,10 @@ TEST(SourceBuffer, ATakenUnitIsLetGoAtOnceTakenOrNotAndNothingCrossesAClear) {
   ASSERT_TRUE(source.write(b.data(), b.size()));
   EXPECT_EQ(source.bytesWaiting(), a.size() + b.size());
 
-  SourceBuffer::Taken taken =
-      source.takeUnit(0, [&](const ByteRing::View&, std::uint32_t type, std::uint32_t) {
-        EXPECT_EQ(type, static_cast<std::uint32_t>(vdstream::Payload::Raw));
-        return false;  // refused: its bytes go all the same
-      });
+  SourceBuffer::Taken taken = source.takeUnit(0, [&](const SourceUnit& unit) {
+    EXPECT_EQ(unit.type, static_cast<std::uint32_t>(vdstream::Payload::Raw));
+    return false;  // refused: its bytes go all the same
+  });
   EXPECT_TRUE(taken.found);
   EXPECT_FALSE(taken.accepted);
   EXPECT_EQ(source.bytesWaiting(), b.size());
@@ -67,16 +67,62 @@ TEST(SourceBuffer, ATakenUnitIsLetGoAtOnceTakenOrNotAndNothingCrossesAClear) {
   const std::uint64_t before = source.clears();
   source.clear();
   ASSERT_TRUE(source.write(a.data(), a.size()));
-  taken = source.takeUnit(before, [](const ByteRing::View&, std::uint32_t, std::uint32_t) {
+  taken = source.takeUnit(before, [](const SourceUnit&) {
     ADD_FAILURE() << "a unit from after the clear reached a decoder not yet flushed";
     return true;
   });
   EXPECT_FALSE(taken.found);
-  taken = source.takeUnit(source.clears(), [&](const ByteRing::View& in, std::uint32_t,
-                                               std::uint32_t) {
-    return in.firstLen + in.secondLen == vdstream::pictureBytes(8, 6);
+  taken = source.takeUnit(source.clears(), [&](const SourceUnit& unit) {
+    return unit.bytes.firstLen + unit.bytes.secondLen == vdstream::pictureBytes(8, 6);
   });
   EXPECT_TRUE(taken.found && taken.accepted);
+  EXPECT_EQ(source.bytesWaiting(), 0u);
+}
+
+TEST(SourceBuffer, WholeRawPacketsSkipTheRingAndEveryUnitKeepsItsOrder) {
+  const StreamFormat format = smallFormat();
+  SourceBuffer source(format);
+  ASSERT_TRUE(source.allocate(4 * rawPacket(0).size()));
+  const Bytes p0 = rawPacket(0), p1 = rawPacket(1), p2 = rawPacket(2), p3 = rawPacket(3);
+  ASSERT_TRUE(source.write(p0.data(), p0.size()));      // whole, while the ring is empty
+  ASSERT_TRUE(source.write(p1.data(), 10));             // a piece: into the ring
+  ASSERT_TRUE(source.write(p1.data() + 10, p1.size() - 10));
+  ASSERT_TRUE(source.write(p2.data(), p2.size()));      // whole, but behind ring bytes
+  ASSERT_TRUE(source.write(p3.data(), p3.size()));
+  const Bytes p4 = rawPacket(4);
+  EXPECT_FALSE(source.write(p4.data(), p4.size())) << "the pool counts whole packets too";
+
+  RawDecoder decoder;
+  ASSERT_TRUE(decoder.init(format));
+  std::vector<std::uint32_t> stamps;
+  std::vector<bool> stored;
+  std::vector<Frame> frames;
+  for (;;) {
+    const SourceBuffer::Taken taken = source.takeUnit(0, [&](const SourceUnit& unit) {
+      stored.push_back(unit.whole != nullptr);
+      return unit.whole ? decoder.sendStored(unit.whole, unit.bytes, unit.type, unit.stampMs)
+                        : decoder.send(unit.bytes, unit.type, unit.stampMs);
+    });
+    if (!taken.found) break;
+    Frame frame;
+    std::uint32_t damaged = 0;
+    ASSERT_TRUE(decoder.receive(frame, damaged));
+    stamps.push_back(frame.stampMs);
+    frames.push_back(frame);
+  }
+  EXPECT_EQ(stamps, (std::vector<std::uint32_t>{0, 40, 80, 120}));
+  EXPECT_EQ(stored, (std::vector<bool>{true, false, false, false}));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const Bytes packet = rawPacket(static_cast<std::uint32_t>(i));
+    EXPECT_EQ(std::memcmp(frames[i].pixels(), packet.data() + vdstream::kPacketHeaderSize,
+                          frames[i].bytes()),
+              0)
+        << "picture " << i;
+  }
+  EXPECT_EQ(source.bytesWaiting(), 0u);
+  // Emptied, the next whole packet skips the ring again.
+  ASSERT_TRUE(source.write(p4.data(), p4.size()));
+  source.takeUnit(0, [&](const SourceUnit& unit) { return unit.whole != nullptr; });
   EXPECT_EQ(source.bytesWaiting(), 0u);
 }
 

@@ -32,6 +32,15 @@ class PictureDecoder {
   // them at once. False when the unit is damaged and was dropped.
   virtual bool send(const ByteRing::View& in, std::uint32_t type, std::uint32_t stampMs) = 0;
 
+  // The same for a unit whose bytes already lie in pooled picture storage
+  // (a raw picture pushed as one whole packet): a decoder that shows such a
+  // payload as it is takes the storage over instead of copying it.
+  virtual bool sendStored(const std::shared_ptr<FrameBuffer>& stored, const ByteRing::View& in,
+                          std::uint32_t type, std::uint32_t stampMs) {
+    (void)stored;
+    return send(in, type, stampMs);
+  }
+
   // The next frame in display order; false when more input is needed.
   // Adds the units or pictures found damaged meanwhile to damaged. The frame
   // stays valid for as long as anyone holds it, also after flush() or the

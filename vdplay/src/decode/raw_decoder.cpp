@@ -45,6 +45,18 @@ bool RawDecoder::send(const ByteRing::View& in, std::uint32_t type, std::uint32_
   return true;
 }
 
+bool RawDecoder::sendStored(const std::shared_ptr<FrameBuffer>& stored, const ByteRing::View& in,
+                            std::uint32_t type, std::uint32_t stampMs) {
+  const bool wholePicture = type == static_cast<std::uint32_t>(vdstream::Payload::Raw) &&
+                            in.firstLen == pictureBytes_ && in.secondLen == 0;
+  if (!wholePicture) return send(in, type, stampMs);
+  next_.buffer = stored;  // shown as it is: no copy
+  next_.width = width_;
+  next_.height = height_;
+  next_.stampMs = stampMs;
+  return true;
+}
+
 bool RawDecoder::receive(Frame& out, std::uint32_t&) {
   if (!next_) return false;
   out = std::move(next_);

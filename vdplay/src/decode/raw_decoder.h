@@ -25,6 +25,8 @@ class RawDecoder final : public PictureDecoder {
 
   // One payload is one picture: decoded here, handed out by receive().
   bool send(const ByteRing::View& in, std::uint32_t type, std::uint32_t stampMs) override;
+  bool sendStored(const std::shared_ptr<FrameBuffer>& stored, const ByteRing::View& in,
+                  std::uint32_t type, std::uint32_t stampMs) override;
   bool receive(Frame& out, std::uint32_t& damaged) override;
   void flush() override { next_ = Frame(); }
 

@@ -83,9 +83,9 @@ void Port::decodeNext(Lock& lk, Stream& s) {
   const std::uint64_t clearsSeen = s.clearsApplied;
   lk.unlock();
   const SourceBuffer::Taken taken =
-      s.source.takeUnit(clearsSeen, [&](const ByteRing::View& in, std::uint32_t type,
-                                        std::uint32_t stampMs) {
-        return s.decoder->send(in, type, stampMs);
+      s.source.takeUnit(clearsSeen, [&](const SourceUnit& unit) {
+        return unit.whole ? s.decoder->sendStored(unit.whole, unit.bytes, unit.type, unit.stampMs)
+                          : s.decoder->send(unit.bytes, unit.type, unit.stampMs);
       });
   lk.lock();
   if (taken.damaged) noteDamaged(taken.damaged);

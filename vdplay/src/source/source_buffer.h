@@ -6,22 +6,36 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 
+#include "frame.h"
+#include "frame_pool.h"
 #include "source/byte_ring.h"
 #include "source/input_reader.h"
 #include "source/stream_header.h"
 
 namespace vdplay {
 
+// One unit for the decoder: its bytes, and for a raw picture that was pushed
+// as one whole packet, the pooled storage that already holds it, which a
+// decoder may take over instead of copying the bytes.
+struct SourceUnit {
+  ByteRing::View bytes;
+  std::uint32_t type = 0;
+  std::uint32_t stampMs = 0;
+  std::shared_ptr<FrameBuffer> whole;
+};
+
 class SourceBuffer {
  public:
-  explicit SourceBuffer(const StreamFormat& format) : reader_(format) {}
+  explicit SourceBuffer(const StreamFormat& format);
   SourceBuffer(const SourceBuffer&) = delete;
   SourceBuffer& operator=(const SourceBuffer&) = delete;
 
   // Reserves the pool. False when out of memory.
-  bool allocate(std::size_t poolBytes) { return ring_.allocate(poolBytes); }
+  bool allocate(std::size_t poolBytes);
 
   // Appends all bytes, or none when they do not fit.
   bool write(const std::uint8_t* data, std::size_t length);
@@ -41,29 +55,54 @@ class SourceBuffer {
     bool accepted = false;     // and its user took it
     std::uint32_t damaged = 0; // damaged packets dropped on the way
   };
-  // Hands the next unit to use(view, type, stampMs), which returns whether
-  // it took it, then consumes the unit's bytes either way; nothing when the
-  // buffer was cleared since clearsSeen. Runs use under the buffer's lock:
-  // writers wait meanwhile, for one unit at most.
+  // Hands the next unit to use(const SourceUnit&), which returns whether it
+  // took it, then lets go of the unit either way; nothing when the buffer
+  // was cleared since clearsSeen. Runs use under the buffer's lock: writers
+  // wait meanwhile, for one unit at most.
   template <class Use>
   Taken takeUnit(std::uint64_t clearsSeen, Use&& use) {
     std::lock_guard<std::mutex> lk(m_);
     Taken taken;
     if (clears_ != clearsSeen) return taken;
+    if (!whole_.empty()) {
+      const WholePacket packet = std::move(whole_.front());
+      whole_.pop_front();
+      wholeBytes_ -= packet.totalSize;
+      taken.found = true;
+      taken.accepted = use(packet.unit);
+      return taken;
+    }
     InputUnit unit;
     const InputReader::Result found = reader_.next(ring_, unit);
     taken.damaged = found.damaged;
     if (!found.found) return taken;
     taken.found = true;
-    taken.accepted = use(ring_.view(unit.offset, unit.size), unit.type, unit.stampMs);
+    SourceUnit source;
+    source.bytes = ring_.view(unit.offset, unit.size);
+    source.type = unit.type;
+    source.stampMs = unit.stampMs;
+    taken.accepted = use(source);
     ring_.consume(unit.totalSize);
     return taken;
   }
 
  private:
+  // A raw picture pushed as one whole packet, kept in pooled storage rather
+  // than in the ring: it then reaches the display with one copy, not two.
+  struct WholePacket {
+    SourceUnit unit;
+    std::size_t totalSize = 0;  // with its packet header, as it counts in the pool
+  };
+  bool takeWholePacket(const std::uint8_t* data, std::size_t length);
+  std::size_t waitingLocked() const { return ring_.size() + wholeBytes_; }
+
+  const StreamFormat format_;
   mutable std::mutex m_;
   ByteRing ring_;
   InputReader reader_;
+  std::shared_ptr<FramePool> wholePool_;  // raw streams only
+  std::deque<WholePacket> whole_;          // before every byte in the ring
+  std::size_t wholeBytes_ = 0;
   std::uint64_t writes_ = 0;
   std::uint64_t clears_ = 0;
 };

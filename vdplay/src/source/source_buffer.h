@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 
@@ -101,7 +101,7 @@ class SourceBuffer {
   ByteRing ring_;
   InputReader reader_;
   std::shared_ptr<FramePool> wholePool_;  // raw streams only
-  std::deque<WholePacket> whole_;          // before every byte in the ring
+  std::list<WholePacket> whole_;  // before every byte in the ring; no memory until used
   std::size_t wholeBytes_ = 0;
   std::uint64_t writes_ = 0;
   std::uint64_t clears_ = 0;

@@ -85,28 +85,27 @@ bool loadFunction(HMODULE module, const char* name, F& f) {
 
 // Keeps an MTA alive where CoIncrementMTAUsage is missing (before Windows 8):
 // a thread of the library that joins the MTA and waits for ever.
-void keepMtaWithThread(HMODULE ole32) {
+struct MtaKeeper {
   decltype(&::CoInitializeEx) init = nullptr;
-  if (!loadFunction(ole32, "CoInitializeEx", init)) return;
-  HANDLE joined = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!joined) return;
-  struct Start {
-    decltype(&::CoInitializeEx) init;
-    HANDLE joined;
-  };
-  static Start start{init, joined};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID p) -> DWORD {
-        auto* s = static_cast<Start*>(p);
-        s->init(nullptr, COINIT_MULTITHREADED);
-        SetEvent(s->joined);
-        Sleep(INFINITE);
-        return 0;
-      },
-      &start, 0, nullptr);
+  HANDLE joined = nullptr;
+};
+
+DWORD WINAPI keepMta(LPVOID p) {
+  auto* keeper = static_cast<MtaKeeper*>(p);
+  keeper->init(nullptr, COINIT_MULTITHREADED);
+  SetEvent(keeper->joined);
+  Sleep(INFINITE);
+  return 0;
+}
+
+void keepMtaWithThread(HMODULE ole32) {
+  static MtaKeeper keeper;
+  if (!loadFunction(ole32, "CoInitializeEx", keeper.init)) return;
+  keeper.joined = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!keeper.joined) return;
+  HANDLE thread = CreateThread(nullptr, 0, keepMta, &keeper, 0, nullptr);
   if (thread) {
-    WaitForSingleObject(joined, 5000);
+    WaitForSingleObject(keeper.joined, 5000);
     CloseHandle(thread);
   }
 }

@@ -39,6 +39,8 @@ elseif(WIN32 AND TARGET vdstream)
     h264-352-288-25-10-0-25-0-23-0-1    # size change, small
     h264-640-360-25-10-0-25-0-23-0-1    # size change, large (coded 640x368)
     h264-640-360-25-5-3-25-0-23-0-0     # cropping window
+    h264-1280-720-25-10-0-25-0-23-0-1   # HD colour values
+    h264-1280-720-25-3-3-25-0-23-0-0    # BT.601 parameter sets
     h264-1920-1080-25-40-3-25-0-23-0-0  # fast speed
     h264-1920-1080-25-125-2-25-0-23-0-0 # decode cost at 1080p
     h265-320-180-25-30-3-10-1-23-0-0    # the splitter on H.265

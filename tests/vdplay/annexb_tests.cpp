@@ -12,6 +12,11 @@
 #include "decode/h26x_headers.h"
 #if VDPLAY_TEST_CLIPS
 #include "support/CodecClips.h"
+#if !defined(_WIN32)
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+#endif
 #endif
 
 using namespace vdplay;
@@ -299,5 +304,72 @@ TEST(AnnexBSplitterOnClips, H265WithOpenGopsSplitsAsLibavformatCutsIt) {
     bPictures += info.bPicture;
   }
   EXPECT_GT(bPictures, 0u);
+}
+
+TEST(Bt601Colour, ParameterSetsSayBt601AndNothingElseChanges) {
+  sp_test::ClipRecipe recipe;
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.frames = 3;
+  recipe.decodeReference = false;
+  const sp_test::Clip& clip = sp_test::MakeClip(recipe);
+  ASSERT_FALSE(clip.units.empty());
+  Bytes rewritten;
+  ASSERT_TRUE(withBt601Colour(clip.units[0].data.data(), clip.units[0].data.size(), rewritten));
+  EXPECT_GT(rewritten.size(), clip.units[0].data.size()) << "the SPS gained its colour description";
+  // Already BT.601: nothing to change; a unit without an SPS neither.
+  Bytes again;
+  EXPECT_FALSE(withBt601Colour(rewritten.data(), rewritten.size(), again));
+  EXPECT_FALSE(withBt601Colour(clip.units[1].data.data(), clip.units[1].data.size(), again));
+  H26xHeaders before(VideoCodec::H264), after(VideoCodec::H264);
+  const UnitInfo a = before.inspect(clip.units[0].data.data(), clip.units[0].data.size());
+  const UnitInfo b = after.inspect(rewritten.data(), rewritten.size());
+  EXPECT_EQ(b.window.width * 10000 + b.window.height, a.window.width * 10000 + a.window.height);
+  EXPECT_EQ(b.key, a.key);
+#if !defined(_WIN32)
+  // FFmpeg decodes both to the same pictures, and reads BT.601 from the new one.
+  auto decodeAll = [](const std::vector<Bytes>& units, int& colorspace) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->thread_count = 1;
+    EXPECT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    Bytes pictures;
+    auto take = [&] {
+      while (avcodec_receive_frame(ctx, frame) == 0) {
+        for (int y = 0; y < frame->height; ++y)
+          pictures.insert(pictures.end(), frame->data[0] + y * frame->linesize[0],
+                          frame->data[0] + y * frame->linesize[0] + frame->width);
+        colorspace = frame->colorspace;
+        av_frame_unref(frame);
+      }
+    };
+    for (const Bytes& unit : units) {
+      Bytes padded = unit;
+      padded.resize(unit.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+      packet->data = padded.data();
+      packet->size = static_cast<int>(unit.size());
+      avcodec_send_packet(ctx, packet);
+      take();
+    }
+    avcodec_send_packet(ctx, nullptr);
+    take();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&ctx);
+    return pictures;
+  };
+  std::vector<Bytes> original, changed;
+  for (const sp_test::AccessUnit& unit : clip.units) original.push_back(unit.data);
+  changed = original;
+  changed[0] = rewritten;
+  int spaceBefore = -1, spaceAfter = -1;
+  const Bytes pictures = decodeAll(original, spaceBefore);
+  EXPECT_FALSE(pictures.empty());
+  EXPECT_EQ(decodeAll(changed, spaceAfter), pictures);
+  EXPECT_EQ(spaceAfter, AVCOL_SPC_SMPTE170M);
+  EXPECT_NE(spaceBefore, AVCOL_SPC_SMPTE170M);
+#endif
 }
 #endif

@@ -267,6 +267,23 @@ TEST_F(CodecTest, PictureSizeFollowsTheStream) {
   EXPECT_TRUE(VdPlay_SetDisplayRegion(0, 0, &whole, nullptr, 1)) << "regions follow the size";
 }
 
+// HD pictures keep their coded colour values: a decoder that would take an
+// HD stream naming no colour space as BT.709 and convert it (Wine's does)
+// must not change them.
+TEST_F(CodecTest, HdPicturesKeepTheirColourValues) {
+  ClipRecipe recipe;
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.frames = 10;
+  recipe.bFrames = 0;
+  const Clip& clip = sp_test::MakeClip(recipe);
+  ASSERT_FALSE(clip.units.empty());
+  start(0, clip, Framing::Packets);
+  feedAll(0, clip.Packets());
+  ASSERT_TRUE(waitShown(0, clip.units.size())) << shownOn(0).size();
+  expectMatchesReference(clip, shownOn(0));
+}
+
 TEST_F(CodecTest, ThrowingBFramesAndLowQualityDecodeLess) {
   const Clip& clip = sp_test::MakeClip(ClipRecipe{});  // three B-pictures to one P-picture
   ASSERT_TRUE(VdPlay_ThrowBFrameNum(0, 2));

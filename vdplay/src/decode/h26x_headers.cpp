@@ -86,7 +86,239 @@ void skipH265ProfileTierLevel(Bits& r, std::uint32_t maxSubLayersMinus1) {
   }
 }
 
+// Reads bits of a whole unescaped payload, and copies ranges of them.
+struct BitCursor {
+  const std::vector<std::uint8_t>& bytes;
+  std::size_t pos = 0;
+  bool failed = false;
+  std::uint32_t bit() {
+    if (pos >= bytes.size() * 8) {
+      failed = true;
+      return 0;
+    }
+    const std::uint32_t v = (bytes[pos / 8] >> (7 - pos % 8)) & 1;
+    ++pos;
+    return v;
+  }
+  std::uint32_t bits(int n) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 1) | bit();
+    return v;
+  }
+  std::uint32_t ue() {
+    int zeros = 0;
+    while (bit() == 0) {
+      if (failed || ++zeros > 31) {
+        failed = true;
+        return 0;
+      }
+    }
+    return zeros ? ((1u << zeros) - 1 + bits(zeros)) : 0;
+  }
+  void se() { ue(); }
+};
+
+class BitWriter {
+ public:
+  void bit(std::uint32_t b) {
+    if (count_ % 8 == 0) bytes.push_back(0);
+    if (b) bytes.back() |= static_cast<std::uint8_t>(0x80 >> (count_ % 8));
+    ++count_;
+  }
+  void bits(std::uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) bit((v >> i) & 1);
+  }
+  void copy(const std::vector<std::uint8_t>& from, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) bit((from[i / 8] >> (7 - i % 8)) & 1);
+  }
+  std::vector<std::uint8_t> bytes;
+
+ private:
+  std::size_t count_ = 0;
+};
+
+// The payload with emulation prevention bytes put back.
+void appendEscaped(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& rbsp) {
+  int zeros = 0;
+  for (std::uint8_t b : rbsp) {
+    if (zeros >= 2 && b <= 3) {
+      out.push_back(3);
+      zeros = 0;
+    }
+    out.push_back(b);
+    zeros = b == 0 ? zeros + 1 : 0;
+  }
+}
+
+constexpr std::uint32_t kSmpte170m = 6;
+
+// chroma_loc_info_present_flag and both chroma_sample_loc_type 1 (centred,
+// as JPEG): a decoder that knows where the chroma samples sit, and another
+// place for its output, would resample them.
+void writeCentredChroma(BitWriter& w) {
+  w.bit(1);
+  w.bits(2, 3);  // ue(v) 1: 010
+  w.bits(2, 3);
+}
+
+// The SPS (NAL header byte first) with a BT.601 video signal type; false
+// when it says so already or cannot be read.
+bool spsWithBt601(const std::uint8_t* nal, std::size_t size, std::vector<std::uint8_t>& out) {
+  const std::vector<std::uint8_t> rbsp = unescape(nal + 1, size - 1, 4096);
+  // The last one bit is the rbsp stop bit; everything after the VUI ends there.
+  std::size_t stop = rbsp.size() * 8;
+  while (stop > 0 && !((rbsp[(stop - 1) / 8] >> (7 - (stop - 1) % 8)) & 1)) --stop;
+  if (stop == 0) return false;
+  --stop;
+  BitCursor r{rbsp};
+  const std::uint32_t profile = r.bits(8);
+  r.bits(16);
+  r.ue();
+  switch (profile) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118:
+    case 128: case 138: case 139: case 134: case 135: {
+      const std::uint32_t chroma = r.ue();
+      if (chroma == 3) r.bit();
+      r.ue();
+      r.ue();
+      r.bit();
+      if (r.bit()) {
+        for (int k = 0; k < (chroma != 3 ? 8 : 12); ++k) {
+          if (!r.bit()) continue;
+          int last = 8, next = 8;
+          for (int j = 0; j < (k < 6 ? 16 : 64); ++j) {
+            if (next != 0) {
+              const std::uint32_t code = r.ue();
+              const int delta =
+                  (code & 1) ? static_cast<int>((code + 1) / 2) : -static_cast<int>(code / 2);
+              next = (last + delta + 256) % 256;
+            }
+            last = next == 0 ? last : next;
+          }
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  r.ue();
+  const std::uint32_t pocType = r.ue();
+  if (pocType == 0) {
+    r.ue();
+  } else if (pocType == 1) {
+    r.bit();
+    r.se();
+    r.se();
+    const std::uint32_t cycle = r.ue();
+    for (std::uint32_t k = 0; k < cycle && k < 256 && !r.failed; ++k) r.se();
+  }
+  r.ue();
+  r.bit();
+  r.ue();
+  r.ue();
+  if (!r.bit()) r.bit();  // frame_mbs_only_flag, mb_adaptive_frame_field_flag
+  r.bit();
+  if (r.bit()) {
+    r.ue();
+    r.ue();
+    r.ue();
+    r.ue();
+  }
+  if (r.failed || r.pos >= stop + 1) return false;
+  const std::size_t vuiFlagAt = r.pos;
+  BitWriter w;
+  const std::uint8_t header = nal[0];
+  if (!r.bit()) {
+    // No VUI: one that says only the video signal type.
+    w.copy(rbsp, 0, vuiFlagAt);
+    w.bit(1);     // vui_parameters_present_flag
+    w.bits(0, 2);  // aspect ratio, overscan: not present
+    w.bit(1);     // video_signal_type_present_flag
+    w.bits(5, 3);  // video_format: unspecified
+    w.bit(0);     // limited range
+    w.bit(1);     // colour_description_present_flag
+    w.bits(kSmpte170m, 8);
+    w.bits(kSmpte170m, 8);
+    w.bits(kSmpte170m, 8);
+    writeCentredChroma(w);
+    w.bits(0, 4);  // timing, NAL and VCL HRD, pic_struct: not present
+    w.bit(0);     // bitstream_restriction_flag
+  } else {
+    if (r.bit() && r.bits(8) == 255) r.bits(32);  // aspect ratio
+    if (r.bit()) r.bit();                         // overscan
+    const std::size_t signalAt = r.pos;
+    std::uint32_t videoFormat = 5, fullRange = 0, matrix = 2, primaries = 2;
+    if (r.bit()) {
+      videoFormat = r.bits(3);
+      fullRange = r.bit();
+      if (r.bit()) {
+        primaries = r.bits(8);
+        r.bits(8);  // transfer characteristics
+        matrix = r.bits(8);
+      }
+    }
+    std::uint32_t chromaTop = 0, chromaBottom = 0;
+    if (r.bit()) {  // chroma_loc_info_present_flag
+      chromaTop = r.ue();
+      chromaBottom = r.ue();
+    }
+    if (r.failed || r.pos > stop) return false;
+    if (fullRange == 0 && (matrix == 5 || matrix == 6) && (primaries == 5 || primaries == 6) &&
+        chromaTop == 1 && chromaBottom == 1)
+      return false;  // BT.601, chroma centred already
+    w.copy(rbsp, 0, signalAt);
+    w.bit(1);
+    w.bits(videoFormat, 3);
+    w.bit(0);
+    w.bit(1);
+    w.bits(kSmpte170m, 8);
+    w.bits(kSmpte170m, 8);
+    w.bits(kSmpte170m, 8);
+    writeCentredChroma(w);
+    w.copy(rbsp, r.pos, stop);  // the rest of the VUI as it was
+  }
+  w.bit(1);  // rbsp_stop_one_bit, then zeros to the byte's end
+  out.push_back(header);
+  appendEscaped(out, w.bytes);
+  return true;
+}
+
 }  // namespace
+
+bool withBt601Colour(const std::uint8_t* unit, std::size_t size, std::vector<std::uint8_t>& out) {
+  out.clear();
+  bool changed = false;
+  std::size_t copied = 0;  // bytes of unit already in out
+  std::size_t i = 0;
+  while (i + 3 <= size) {
+    if (!(unit[i] == 0 && unit[i + 1] == 0 && unit[i + 2] == 1)) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i + 3;
+    std::size_t end = start;
+    while (end + 3 <= size && !(unit[end] == 0 && unit[end + 1] == 0 && unit[end + 2] == 1)) ++end;
+    if (end + 3 > size) end = size;
+    // Zeros before the next start code belong to it (or trail this unit).
+    std::size_t nalEnd = end;
+    while (nalEnd > start && unit[nalEnd - 1] == 0) --nalEnd;
+    i = end;
+    if (nalEnd - start < 2 || (unit[start] & 0x1f) != 7) continue;
+    std::vector<std::uint8_t> sps;
+    if (!spsWithBt601(unit + start, nalEnd - start, sps)) continue;
+    out.insert(out.end(), unit + copied, unit + start);
+    out.insert(out.end(), sps.begin(), sps.end());
+    copied = nalEnd;
+    changed = true;
+  }
+  if (!changed) {
+    out.clear();
+    return false;
+  }
+  out.insert(out.end(), unit + copied, unit + size);
+  return true;
+}
 
 UnitInfo H26xHeaders::inspect(const std::uint8_t* unit, std::size_t size) {
   UnitInfo info;

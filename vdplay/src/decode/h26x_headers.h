@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "decode/annexb_splitter.h"
 
@@ -34,6 +35,17 @@ struct UnitInfo {
   bool endOfSequence = false;
   PictureWindow window;      // of the sequence parameter set the picture uses, if known
 };
+
+// The H.264 access unit with every sequence parameter set made to say that
+// the pictures are BT.601, limited range (colour primaries, transfer and
+// matrix SMPTE 170M), with centred chroma samples, all else as it was; false
+// when nothing needed to change (out is then left empty). Decoders that
+// convert between colour spaces or chroma sitings (Wine's takes an HD stream
+// that says nothing, or says BT.709, as BT.709 and hands it out as BT.601,
+// and resamples chroma said to sit elsewhere than centred) then give out the
+// coded values as they are, as FFmpeg does natively; the stand-in shows every
+// picture as BT.601.
+bool withBt601Colour(const std::uint8_t* unit, std::size_t size, std::vector<std::uint8_t>& out);
 
 class H26xHeaders {
  public:

@@ -21,6 +21,10 @@
 //    makes the decoder give out a held picture; the repeated IDR's own
 //    picture is dropped when it comes out. This is repeated until every held
 //    picture is out, and works the same where the drain command works.
+//  - Colours: Wine's decoder takes an HD stream that names no colour space
+//    (or BT.709) as BT.709 and converts it to BT.601 on the way out; the
+//    sequence parameter sets are made to say BT.601, so that the coded
+//    values come out as they are, as natively.
 //  - Parser delay: Wine's parser keeps each unit until the next one begins;
 //    an access unit delimiter after each unit ends it at once.
 //  - Start and damage: nothing goes into the decoder before the first key
@@ -424,6 +428,7 @@ class MfDecoder final : public PictureDecoder {
   bool needKey_ = true;          // nothing goes in before a key picture
   bool afterRecoveryPoint_ = false;  // started at a non-IDR key: its leading B-pictures go
   std::vector<std::uint8_t> lastIdr_;  // for the drain
+  std::vector<std::uint8_t> rewritten_;
   bool draining_ = false;
   std::size_t drainRefeedsLeft_ = 0;
   std::uint32_t codedWidth_ = 0;   // of the stream the decoder decodes now
@@ -756,7 +761,6 @@ bool MfDecoder::feedUnit(Unit& unit, const UnitInfo& info) {
       return true;
     if (info.newSequence) {
       ++sequence_;
-      lastIdr_ = unit.bytes;
       if (info.window.valid()) {
         codedWidth_ = info.window.codedWidth;
         codedHeight_ = info.window.codedHeight;
@@ -764,8 +768,13 @@ bool MfDecoder::feedUnit(Unit& unit, const UnitInfo& info) {
     }
   }
   // Units without a picture (parameter sets and the like) always go in:
-  // the next key picture may need them.
+  // the next key picture may need them. Sequence parameter sets say BT.601,
+  // so that no decoder converts the colours (see withBt601Colour).
+  if (codec_ == VideoCodec::H264 &&
+      withBt601Colour(unit.bytes.data(), unit.bytes.size(), rewritten_))
+    unit.bytes.swap(rewritten_);
   if (!processInput(unit.bytes)) return false;
+  if (info.hasSlice && info.newSequence) lastIdr_ = unit.bytes;
   if (info.hasSlice) {
     Entry entry;
     entry.sequence = sequence_;

@@ -25,8 +25,10 @@
  *
  *   For H.264/H.265 width and height are nominal: the decoder follows the
  *   bitstream and VdPlay_GetPictureSize reports the size decoded lately. The
- *   Windows build has no codec library and refuses such streams with
- *   VDPLAY_ERR_DECODER_INIT (19). Source buffer at least 16 + max(64 KiB,
+ *   Windows build decodes them with Media Foundation's decoder MFTs (H.264
+ *   always, H.265 where the system has a decoder for it) and refuses a codec
+ *   the system cannot decode with VDPLAY_ERR_DECODER_INIT (19), as the
+ *   native build does without FFmpeg. Source buffer at least 16 + max(64 KiB,
  *   w*h*3/16) bytes for them (every size up to 1920x1080 fits 512000).
  *
  *   Packets, fed with VdPlay_InputData split at any byte:

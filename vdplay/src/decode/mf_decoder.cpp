@@ -414,7 +414,6 @@ class MfDecoder final : public PictureDecoder {
   ComPtr<IMFTransform> mft_;
   ComPtr<ICodecAPI> codecApi_;
   OutputLayout layout_;
-  bool haveOutputType_ = false;
   DWORD outputBytes_ = 0;
   bool mftProvidesSamples_ = false;
   std::shared_ptr<FramePool> pictures_;
@@ -462,7 +461,7 @@ bool MfDecoder::openMft(std::uint32_t width, std::uint32_t height) {
     return false;
   ComPtr<IMFMediaType> inputType;
   if (FAILED(mf.createMediaType(inputType.put()))) {
-    count = 0;  // released below
+    inputType.reset();  // no decoder is tried; the list is still released below
   } else {
     inputType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
     inputType->SetGUID(MF_MT_SUBTYPE, subtype);
@@ -472,7 +471,7 @@ bool MfDecoder::openMft(std::uint32_t width, std::uint32_t height) {
   }
   // The first decoder that starts and takes the stream's type.
   for (UINT32 i = 0; i < count; ++i) {
-    if (!mft_) {
+    if (!mft_ && inputType) {
       ComPtr<IMFTransform> mft;
       if (SUCCEEDED(activates[i]->ActivateObject(IID_IMFTransform,
                                                  reinterpret_cast<void**>(mft.put()))) &&
@@ -551,8 +550,7 @@ bool MfDecoder::chooseOutputType() {
   // Room for the planes even where the MFT names no size.
   outputBytes_ = std::max<DWORD>(info.cbSize, w * h * 3 / 2);
   samples_->resize(outputBytes_);
-  haveOutputType_ = w >= 2 && h >= 2;
-  return haveOutputType_;
+  return w >= 2 && h >= 2;
 }
 
 bool MfDecoder::send(const ByteRing::View& in, std::uint32_t, std::uint32_t stampMs) {

@@ -36,7 +36,18 @@ enum class Payload : std::uint32_t {
   Zlib = 2,  // the I420 picture compressed with zlib
   H264 = 3,  // one H.264 access unit in Annex-B form (start codes), copied as it is
   H265 = 4,  // one H.265 access unit in Annex-B form, copied as it is
+  G711ALaw = 5,   // G.711 A-law samples, 8 kHz mono
+  G711MuLaw = 6,  // G.711 mu-law samples, 8 kHz mono
+  AacAdts = 7,    // AAC frames with their ADTS headers
 };
+
+// Largest payload of an audio packet.
+constexpr std::uint32_t kMaxAudioPayload = 64 * 1024;
+
+constexpr bool isAudioPayload(std::uint32_t type) {
+  return type >= static_cast<std::uint32_t>(Payload::G711ALaw) &&
+         type <= static_cast<std::uint32_t>(Payload::AacAdts);
+}
 
 // Header offset 28: what the pictures are coded with.
 enum class Codec : std::uint32_t {

@@ -59,8 +59,34 @@ bool SourceBuffer::takeWholePacket(const std::uint8_t* data, std::size_t length)
   return true;
 }
 
+void SourceBuffer::queueAudioPacket(const InputUnit& unit) {
+  AudioUnit audio;
+  switch (static_cast<vdstream::Payload>(unit.type)) {
+    case vdstream::Payload::G711MuLaw:
+      audio.codec = AudioCodec::G711MuLaw;
+      break;
+    case vdstream::Payload::AacAdts:
+      audio.codec = AudioCodec::Aac;
+      break;
+    default:
+      audio.codec = AudioCodec::G711ALaw;
+      break;
+  }
+  audio.stampMs = unit.stampMs;
+  audio.stamped = true;
+  try {
+    audio.bytes.resize(unit.size);
+    ring_.copyOut(unit.offset, audio.bytes.data(), unit.size);
+    audio_.push(std::move(audio));
+  } catch (const std::bad_alloc&) {
+    // The unit is lost; the pictures go on.
+  }
+  ring_.consume(unit.totalSize);
+}
+
 void SourceBuffer::clear() {
   std::lock_guard<std::mutex> lk(m_);
+  audio_.clear();
   ring_.clear();
   reader_.reset();
   whole_.clear();

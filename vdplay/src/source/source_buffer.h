@@ -12,6 +12,8 @@
 
 #include "frame.h"
 #include "frame_pool.h"
+#include "VdStreamFormat.h"
+#include "source/audio_queue.h"
 #include "source/byte_ring.h"
 #include "source/input_reader.h"
 #include "source/stream_header.h"
@@ -50,6 +52,9 @@ class SourceBuffer {
   // until this changes.
   std::uint64_t writes() const;
 
+  // The stream's audio units, for the sound stage.
+  AudioQueue& audio() { return audio_; }
+
   struct Taken {
     bool found = false;        // a unit was handed over
     bool accepted = false;     // and its user took it
@@ -73,9 +78,13 @@ class SourceBuffer {
       return taken;
     }
     InputUnit unit;
-    const InputReader::Result found = reader_.next(ring_, unit);
-    taken.damaged = found.damaged;
-    if (!found.found) return taken;
+    for (;;) {
+      const InputReader::Result found = reader_.next(ring_, unit);
+      taken.damaged += found.damaged;
+      if (!found.found) return taken;
+      if (!vdstream::isAudioPayload(unit.type)) break;
+      queueAudioPacket(unit);
+    }
     taken.found = true;
     SourceUnit source;
     source.bytes = ring_.view(unit.offset, unit.size);
@@ -94,12 +103,15 @@ class SourceBuffer {
     std::size_t totalSize = 0;  // with its packet header, as it counts in the pool
   };
   bool takeWholePacket(const std::uint8_t* data, std::size_t length);
+  // Moves an audio packet from the ring to the audio queue.
+  void queueAudioPacket(const InputUnit& unit);
   std::size_t waitingLocked() const { return ring_.size() + wholeBytes_; }
 
   const StreamFormat format_;
   mutable std::mutex m_;
   ByteRing ring_;
   InputReader reader_;
+  AudioQueue audio_;
   std::shared_ptr<FramePool> wholePool_;  // raw streams only
   std::list<WholePacket> whole_;  // before every byte in the ring; no memory until used
   std::size_t wholeBytes_ = 0;

@@ -99,14 +99,16 @@ bool AvDecoder::receive(Frame& out, std::uint32_t& damaged) {
       return false;
     }
     if (rc != AVERROR(EAGAIN)) {
-      ++damaged;
+      if (seenKey_) ++damaged;  // before the first key picture, nothing is whole yet
       return false;
     }
     if (draining_ || !nextPacket()) return false;
     const int sent = avcodec_send_packet(ctx_, packet_);
     av_packet_unref(packet_);
     sentSinceEnd_ = true;
-    if (sent < 0 && sent != AVERROR(EAGAIN)) ++damaged;  // a unit that does not parse
+    // A unit that does not parse; before the first key picture (joining a
+    // stream mid-way) units that refer to what was never sent are expected.
+    if (sent < 0 && sent != AVERROR(EAGAIN) && seenKey_) ++damaged;
   }
 }
 

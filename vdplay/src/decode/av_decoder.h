@@ -35,6 +35,7 @@ class AvDecoder final : public PictureDecoder {
   void drain() override;
   void flush() override;
   void setOptions(const DecodeOptions& options) override;
+  void skipToKeyPicture() override { seenKey_ = false; }
 
  private:
   bool nextPacket();

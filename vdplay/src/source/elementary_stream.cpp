@@ -130,7 +130,6 @@ void ElementaryStream::reset() {
   open_ = broken_ = stamped_ = false;
   haveLastStamp_ = false;
   lossPending_ = false;
-  unwrapper_.reset();
 }
 
 }  // namespace vdplay

@@ -37,8 +37,12 @@ vdstream::Codec guessVideoCodec(const std::uint8_t* data, std::size_t length);
 
 class ElementaryStream {
  public:
-  ElementaryStream(const StreamKind& kind, std::size_t maxUnitBytes, std::uint32_t nominalFrameMs)
-      : kind_(kind), maxUnitBytes_(maxUnitBytes), nominalFrameMs_(nominalFrameMs) {}
+  // timeline: the demuxer's, shared by all its streams, so that audio and
+  // video, and a stream that replaces another, keep one time line.
+  ElementaryStream(const StreamKind& kind, std::size_t maxUnitBytes, std::uint32_t nominalFrameMs,
+                   TimestampUnwrapper& timeline)
+      : kind_(kind), maxUnitBytes_(maxUnitBytes), nominalFrameMs_(nominalFrameMs),
+        unwrapper_(timeline) {}
 
   const StreamKind& kind() const { return kind_; }
   void setKind(const StreamKind& kind) { kind_ = kind; }
@@ -55,7 +59,7 @@ class ElementaryStream {
   void finish(DemuxSink& sink);
   bool open() const { return open_; }
   std::size_t bytesHeld() const { return bytes_.size(); }
-  // Forgets the unit under way and the time line.
+  // Forgets the unit under way.
   void reset();
 
  private:
@@ -64,7 +68,7 @@ class ElementaryStream {
   StreamKind kind_;
   std::size_t maxUnitBytes_;
   std::uint32_t nominalFrameMs_;
-  TimestampUnwrapper unwrapper_;
+  TimestampUnwrapper& unwrapper_;
   std::vector<std::uint8_t> bytes_;
   bool open_ = false;
   bool broken_ = false;

@@ -131,7 +131,7 @@ void PsDemuxer::play(Played& played, int id, const StreamKind& kind, DemuxSink& 
     played.stream.reset();
   }
   played.id = id;
-  if (id >= 0) played.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_));
+  if (id >= 0) played.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
 }
 
 ElementaryStream* PsDemuxer::streamFor(std::uint8_t id, const std::uint8_t* payload,
@@ -145,14 +145,14 @@ ElementaryStream* PsDemuxer::streamFor(std::uint8_t id, const std::uint8_t* payl
     kind.video = true;
     kind.videoCodec = forcedCodec_;  // None: told from the contents
     video_.id = id;
-    video_.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_));
+    video_.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
     return video_.stream.get();
   }
   if (isAudioId(id) && !audio_.stream) {
     StreamKind kind;
     kind.audioCodec = guessAudioCodec(payload, n);
     audio_.id = id;
-    audio_.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_));
+    audio_.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
     return audio_.stream.get();
   }
   return nullptr;
@@ -192,6 +192,7 @@ std::size_t PsDemuxer::bytesHeld() const {
 
 void PsDemuxer::reset() {
   pending_.clear();
+  timeline_.reset();
   start_ = 0;
   synced_ = false;
   if (video_.stream) video_.stream->reset();

@@ -46,6 +46,7 @@ class PsDemuxer final : public Demuxer {
   vdstream::Codec forcedCodec_;
   std::size_t maxUnitBytes_;
   std::uint32_t nominalFrameMs_;
+  TimestampUnwrapper timeline_;  // one time line for every stream
   std::vector<std::uint8_t> pending_;
   std::size_t start_ = 0;  // first byte of pending_ not yet used
   bool synced_ = false;    // a pack header was seen and every element since was whole

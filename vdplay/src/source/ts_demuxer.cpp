@@ -235,7 +235,7 @@ void TsDemuxer::playStream(int& playedPid, int pid, const StreamKind& kind, Demu
   if (pid < 0) return;
   Pid& state = pids_[static_cast<std::uint16_t>(pid)];
   state = Pid();
-  state.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_));
+  state.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
 }
 
 void TsDemuxer::pesPayload(Pid& state, const std::uint8_t* p, std::size_t n, bool unitStart,
@@ -291,6 +291,7 @@ std::size_t TsDemuxer::bytesHeld() const {
 
 void TsDemuxer::reset() {
   carry_.clear();
+  timeline_.reset();
   synced_ = false;
   for (auto& entry : pids_) {
     entry.second.section.clear();

@@ -52,6 +52,7 @@ class TsDemuxer final : public Demuxer {
   vdstream::Codec forcedCodec_;
   std::size_t maxUnitBytes_;
   std::uint32_t nominalFrameMs_;
+  TimestampUnwrapper timeline_;  // one time line for every stream
   std::vector<std::uint8_t> carry_;  // the start of a packet not yet complete
   bool synced_ = false;
   std::map<std::uint16_t, Pid> pids_;

@@ -262,3 +262,18 @@ TEST(Demuxers, AUnitLargerThanThePoolIsDroppedAndTheNextMarked) {
     EXPECT_TRUE(found.videos[2].afterLoss);
   }
 }
+
+TEST(Demuxers, TransportPacketsWithTimeCodesAsM2tsFilesHaveThem) {
+  const std::vector<MpegUnit> units = cameraUnits(Codec::H264, 12);
+  const Bytes ts = sp_test::WriteTransportStream(units);
+  Bytes m2ts;
+  for (std::size_t at = 0; at < ts.size(); at += 188) {
+    const std::uint32_t code = static_cast<std::uint32_t>(at * 0x47);  // may hold sync bytes
+    for (int shift = 24; shift >= 0; shift -= 8) m2ts.push_back(static_cast<std::uint8_t>(code >> shift));
+    m2ts.insert(m2ts.end(), ts.begin() + static_cast<std::ptrdiff_t>(at),
+                ts.begin() + static_cast<std::ptrdiff_t>(at + 188));
+  }
+  const Found found = demux(Framing::TransportStream, m2ts, randomPieces(3));
+  EXPECT_EQ(bytesOf(found.videos), videoBytes(units));
+  EXPECT_EQ(found.damagedUnits, 0);
+}

@@ -39,7 +39,7 @@ void TsDemuxer::push(const std::uint8_t* data, std::size_t length, DemuxSink& si
       return;
     }
     // Complete the carried packet, or gather bytes to find the sync again.
-    const std::size_t want = synced_ ? kPacketSize - carry_.size() : length;
+    const std::size_t want = synced_ && carry_.size() < stride_ ? stride_ - carry_.size() : length;
     const std::size_t take = std::min(want, length);
     carry_.insert(carry_.end(), data, data + take);
     data += take;
@@ -51,23 +51,33 @@ void TsDemuxer::push(const std::uint8_t* data, std::size_t length, DemuxSink& si
 
 std::size_t TsDemuxer::scan(const std::uint8_t* p, std::size_t n, DemuxSink& sink) {
   std::size_t pos = 0;
-  while (n - pos >= kPacketSize) {
+  while (n - pos >= stride_) {
     if (synced_) {
       if (p[pos] == kSyncByte) {
         packet(p + pos, sink);
-        pos += kPacketSize;
+        pos += stride_;
         continue;
       }
       lostSync();
     }
-    // In sync again where two packets in a row start with the sync byte.
+    // In sync again where two packets in a row start with the sync byte,
+    // 188 bytes apart, or 192 with time codes between them.
+    const std::size_t longest = kTimecodedPacketSize;
     std::size_t k = pos;
-    for (; k + kPacketSize < n; ++k) {
-      if (p[k] == kSyncByte && p[k + kPacketSize] == kSyncByte) break;
+    for (; k + longest < n; ++k) {
+      if (p[k] != kSyncByte) continue;
+      if (p[k + kPacketSize] == kSyncByte) {
+        stride_ = kPacketSize;
+        break;
+      }
+      if (p[k + kTimecodedPacketSize] == kSyncByte) {
+        stride_ = kTimecodedPacketSize;
+        break;
+      }
     }
-    if (k + kPacketSize >= n) {
+    if (k + longest >= n) {
       // Not found yet: keep what may still hold a packet start.
-      const std::size_t keep = std::min(n - pos, kPacketSize);
+      const std::size_t keep = std::min(n - pos, longest);
       return n - keep;
     }
     pos = k;

@@ -1,5 +1,6 @@
-// MPEG-2 transport stream: 188-byte packets, the program association and
-// program map tables, PES packets reassembled per PID. The first program's
+// MPEG-2 transport stream: 188-byte packets (or 192-byte ones, each with a
+// 4-byte time code in front, as .m2ts files have them), the program
+// association and program map tables, PES packets reassembled per PID. The first program's
 // first video stream and first audio stream are played; others are skipped.
 #pragma once
 
@@ -17,6 +18,7 @@ namespace vdplay {
 class TsDemuxer final : public Demuxer {
  public:
   static constexpr std::size_t kPacketSize = 188;
+  static constexpr std::size_t kTimecodedPacketSize = 192;
 
   TsDemuxer(vdstream::Codec forcedCodec, std::size_t maxUnitBytes, std::uint32_t nominalFrameMs);
 
@@ -55,6 +57,7 @@ class TsDemuxer final : public Demuxer {
   TimestampUnwrapper timeline_;  // one time line for every stream
   std::vector<std::uint8_t> carry_;  // the start of a packet not yet complete
   bool synced_ = false;
+  std::size_t stride_ = kPacketSize;  // from one packet's sync byte to the next
   std::map<std::uint16_t, Pid> pids_;
   int pmtPid_ = -1;
   int videoPid_ = -1;

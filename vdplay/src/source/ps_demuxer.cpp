@@ -56,7 +56,7 @@ void PsDemuxer::parse(DemuxSink& sink) {
     if (n < 4) return;
     const bool element = isStartCode(p) && p[3] >= kProgramEnd;
     if (!synced_ || !element) {
-      if (synced_) lostSync();
+      if (synced_) lostSync(sink);
       // Look for the next pack header; keep three bytes that may begin one.
       std::size_t k = 0;
       while (k + 4 <= n && !(isStartCode(p + k) && p[k + 3] == kPackStart)) ++k;
@@ -75,9 +75,9 @@ void PsDemuxer::parse(DemuxSink& sink) {
   }
 }
 
-void PsDemuxer::lostSync() {
+void PsDemuxer::lostSync(DemuxSink& sink) {
   synced_ = false;
-  if (video_.stream) video_.stream->markBroken();
+  if (video_.stream) video_.stream->lose(sink);
 }
 
 void PsDemuxer::element(const std::uint8_t* p, std::size_t n, DemuxSink& sink) {
@@ -162,25 +162,25 @@ void PsDemuxer::pesPacket(const std::uint8_t* p, std::size_t n, DemuxSink& sink)
   if (pesHasNoOptionalHeader(p[3])) return;  // padding and private data
   PesHeader pes;
   if (!parsePesHeader(p, n, pes)) {
-    if (video_.stream && video_.id == p[3]) {
-      video_.stream->markBroken();
-      sink.damaged();
-    }
+    if (video_.stream && video_.id == p[3]) video_.stream->lose(sink);
     return;
   }
   ElementaryStream* stream = streamFor(p[3], p + pes.headerBytes, n - pes.headerBytes);
   if (!stream) return;
-  stream->beginPes(pes, sink);
-  stream->append(p + pes.headerBytes, n - pes.headerBytes);
-  if (!stream->kind().video) stream->finish(sink);
+  stream->beginPes(pes, p + pes.headerBytes, n - pes.headerBytes, sink);
+  if (!stream->kind().video) stream->endPes(sink);  // an audio unit is one PES packet
 }
 
-bool PsDemuxer::holdsOpenUnit() const {
-  return video_.stream && video_.stream->open() && video_.stream->bytesHeld() > 0;
+bool PsDemuxer::holdsOpenUnit(std::uint32_t& stampMs) const {
+  return video_.stream && video_.stream->holdsOpenUnit(stampMs);
 }
 
 void PsDemuxer::closeOpenUnit(DemuxSink& sink) {
-  if (holdsOpenUnit()) video_.stream->finish(sink);
+  if (video_.stream) video_.stream->closeIdle(sink);
+}
+
+std::uint32_t PsDemuxer::idleCloseMs() const {
+  return video_.stream ? video_.stream->idleCloseMs() : ElementaryStream::kFirstIdleCloseMs;
 }
 
 std::size_t PsDemuxer::bytesHeld() const {

@@ -23,7 +23,8 @@ class FfmpegDecoder {
     ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();
-    if (avcodec_open2(ctx_, codec, nullptr) < 0) throw std::runtime_error("cannot open the decoder");
+    if (avcodec_open2(ctx_, codec, nullptr) < 0)
+      throw std::runtime_error("cannot open the decoder");
   }
   ~FfmpegDecoder() {
     av_frame_free(&frame_);

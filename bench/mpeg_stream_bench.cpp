@@ -2,10 +2,9 @@
 // real rate, the push-to-display latency of a live 1080p stream pushed with
 // jitter (in packets and as a transport stream), and what taking program and
 // transport streams apart costs beside decoding them.
-#include <benchmark/benchmark.h>
-
 #include <VdPlay.h>
 #include <VdStreamFormat.h>
+#include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <map>
@@ -114,11 +113,10 @@ void PushLive(const std::vector<MpegUnit>& units, bool transport, int jitterMs) 
   const Clock::time_point start = Clock::now() + std::chrono::milliseconds(jitterMs);
   for (std::size_t i = 0; i < units.size(); ++i) {
     const MpegUnit& unit = units[i];
-    const Bytes data =
-        transport ? sp_test::WriteTransportStream({unit}, options, counters)
-                  : vdstream::makePacket(unit.data.data(), unit.data.size(),
-                                         static_cast<std::uint32_t>(unit.pts / 90),
-                                         vdstream::Payload::H264);
+    const Bytes data = transport ? sp_test::WriteTransportStream({unit}, options, counters)
+                                 : vdstream::makePacket(unit.data.data(), unit.data.size(),
+                                                        static_cast<std::uint32_t>(unit.pts / 90),
+                                                        vdstream::Payload::H264);
     std::this_thread::sleep_until(start + std::chrono::milliseconds(40 * i + jitter(random)));
     {
       std::lock_guard<std::mutex> lock(g_log.mutex);
@@ -148,7 +146,8 @@ void BM_TS_H265_2160p25_RealRate(benchmark::State& state) {
   recipe.gop = 50;
   const Clip& clip = MadeClip(recipe);
   const std::vector<MpegUnit> units = Looped(clip, 5);  // 10 s
-  const int threads = static_cast<int>(std::max(2u, std::min(std::thread::hardware_concurrency(), 4u)));
+  const int threads =
+      static_cast<int>(std::max(2u, std::min(std::thread::hardware_concurrency(), 4u)));
   double cpu = 0, ffmpeg = 0;
   VdPlayStats stats{};
   for (auto _ : state) {
@@ -224,8 +223,7 @@ void BM_Latency_1080p25_Jitter20(benchmark::State& state) {
   state.counters["p95_ms"] = bench::Quantile(all, 0.95);
   state.counters["p95_first10s_ms"] = bench::Quantile(first, 0.95);
   state.counters["p95_last10s_ms"] = bench::Quantile(last, 0.95);
-  state.counters["growth_ms"] =
-      bench::Quantile(last, 0.95) - bench::Quantile(first, 0.95);
+  state.counters["growth_ms"] = bench::Quantile(last, 0.95) - bench::Quantile(first, 0.95);
 }
 BENCHMARK(BM_Latency_1080p25_Jitter20)
     ->Arg(0)
@@ -249,8 +247,8 @@ void BM_Demux_1080pH264_CostPerMB(benchmark::State& state) {
   recipe.gop = 50;
   const Clip& clip = MadeClip(recipe);
   const std::vector<MpegUnit> units = clip.MpegUnits(0);
-  const Bytes stream = transport ? sp_test::WriteTransportStream(units)
-                                 : sp_test::WriteProgramStream(units);
+  const Bytes stream =
+      transport ? sp_test::WriteTransportStream(units) : sp_test::WriteProgramStream(units);
   constexpr int kPasses = 20;
   double demuxSeconds = 0, decodeSeconds = 0;
   for (auto _ : state) {
@@ -291,21 +289,21 @@ BENCHMARK(BM_Demux_1080pH264_CostPerMB)
     ->Unit(benchmark::kMillisecond);
 
 std::string DescribeUhd(const bench::Run& run) {
-  return bench::Format("%.0f shown of %.0f fed (%.0f lost, %.0f damaged); %.2f CPU-s per s of "
-                       "video, FFmpeg's own decode with the same %.0f threads %.2f",
-                       bench::Counter(run, "shown"), bench::Counter(run, "fed"),
-                       bench::Counter(run, "lost"), bench::Counter(run, "damaged"),
-                       bench::Counter(run, "cpu_s_per_video_s"), bench::Counter(run, "threads"),
-                       bench::Counter(run, "ffmpeg_cpu_s_per_video_s"));
+  return bench::Format(
+      "%.0f shown of %.0f fed (%.0f lost, %.0f damaged); %.2f CPU-s per s of "
+      "video, FFmpeg's own decode with the same %.0f threads %.2f",
+      bench::Counter(run, "shown"), bench::Counter(run, "fed"), bench::Counter(run, "lost"),
+      bench::Counter(run, "damaged"), bench::Counter(run, "cpu_s_per_video_s"),
+      bench::Counter(run, "threads"), bench::Counter(run, "ffmpeg_cpu_s_per_video_s"));
 }
 
 std::string DescribeLatency(const bench::Run& run) {
-  return bench::Format("median %.1f ms, p95 %.1f ms; p95 first 10 s %.1f ms, last 10 s %.1f ms "
-                       "(%.0f of %.0f pictures measured)",
-                       bench::Counter(run, "median_ms"), bench::Counter(run, "p95_ms"),
-                       bench::Counter(run, "p95_first10s_ms"),
-                       bench::Counter(run, "p95_last10s_ms"), bench::Counter(run, "measured"),
-                       bench::Counter(run, "pushed"));
+  return bench::Format(
+      "median %.1f ms, p95 %.1f ms; p95 first 10 s %.1f ms, last 10 s %.1f ms "
+      "(%.0f of %.0f pictures measured)",
+      bench::Counter(run, "median_ms"), bench::Counter(run, "p95_ms"),
+      bench::Counter(run, "p95_first10s_ms"), bench::Counter(run, "p95_last10s_ms"),
+      bench::Counter(run, "measured"), bench::Counter(run, "pushed"));
 }
 
 const bool kFigures =
@@ -321,8 +319,7 @@ const bool kFigures =
                       "BM_Latency_1080p25_Jitter20", "0",
                       [](const bench::Run& run) { return bench::Counter(run, "p95_ms"); },
                       DescribeLatency, true, 60.0, "≤ 60 ms"}) &&
-    bench::AddFigure({"The same as a transport stream: p95",
-                      "BM_Latency_1080p25_Jitter20", "1",
+    bench::AddFigure({"The same as a transport stream: p95", "BM_Latency_1080p25_Jitter20", "1",
                       [](const bench::Run& run) { return bench::Counter(run, "p95_ms"); },
                       DescribeLatency, true, 60.0, "≤ 60 ms"}) &&
     bench::AddFigure({"Latency does not build up (packets): p95 of the last 10 s above the first's",
@@ -348,12 +345,11 @@ const bool kFigures =
                                bench::Counter(run, "demux_ms_per_MB"),
                                bench::Counter(run, "decode_ms_per_MB"));
         })) &&
-    bench::AddFigure(bench::Info(
-        "Demux cost, the same as a transport stream", "BM_Demux_1080pH264_CostPerMB", "1",
-        [](const bench::Run& run) {
-          return bench::Format("%.2f ms per MB (decode %.0f ms per MB)",
-                               bench::Counter(run, "demux_ms_per_MB"),
-                               bench::Counter(run, "decode_ms_per_MB"));
-        }));
+    bench::AddFigure(bench::Info("Demux cost, the same as a transport stream",
+                                 "BM_Demux_1080pH264_CostPerMB", "1", [](const bench::Run& run) {
+                                   return bench::Format("%.2f ms per MB (decode %.0f ms per MB)",
+                                                        bench::Counter(run, "demux_ms_per_MB"),
+                                                        bench::Counter(run, "decode_ms_per_MB"));
+                                 }));
 
 }  // namespace

@@ -94,7 +94,8 @@ class LiveSource : public PacketSource {
     hints.ai_socktype = a.udp ? SOCK_DGRAM : SOCK_STREAM;
     hints.ai_flags = a.udp || a.listen ? AI_PASSIVE : 0;
     addrinfo* found = nullptr;
-    if (getaddrinfo(a.host.empty() ? nullptr : a.host.c_str(), a.port.c_str(), &hints, &found) != 0 ||
+    if (getaddrinfo(a.host.empty() ? nullptr : a.host.c_str(), a.port.c_str(), &hints, &found) !=
+            0 ||
         !found) {
       error = "cannot resolve " + a.host + ":" + a.port;
       return false;
@@ -102,8 +103,9 @@ class LiveSource : public PacketSource {
     const bool ok = a.udp ? bindSocket(found) : a.listen ? acceptOne(found) : connectTo(found);
     freeaddrinfo(found);
     if (!ok) {
-      error = std::string(a.udp ? "cannot listen for datagrams on " : a.listen ? "cannot accept on "
-                                                                             : "cannot connect to ") +
+      error = std::string(a.udp      ? "cannot listen for datagrams on "
+                          : a.listen ? "cannot accept on "
+                                     : "cannot connect to ") +
               a.host + ":" + a.port;
       return false;
     }
@@ -126,8 +128,8 @@ class LiveSource : public PacketSource {
       if (ready < 0) break;
       if (ready == 0) continue;
       block.resize(kReadBytes);
-      const auto got = recv(socket_, reinterpret_cast<char*>(block.data()),
-                            static_cast<int>(block.size()), 0);
+      const auto got =
+          recv(socket_, reinterpret_cast<char*>(block.data()), static_cast<int>(block.size()), 0);
       if (got <= 0) {
         if (!received_) error_ = "the sender closed the connection before sending anything";
         return false;
@@ -148,7 +150,8 @@ class LiveSource : public PacketSource {
       if (socket_ == kNoSocket) continue;
       // A large receive buffer: a burst of a key picture must not overflow it.
       const int bytes = 4 * 1024 * 1024;
-      setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+      setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                 sizeof bytes);
       if (bind(socket_, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) return true;
       closeSocket(socket_);
       socket_ = kNoSocket;

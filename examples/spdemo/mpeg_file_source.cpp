@@ -67,10 +67,9 @@ class MpegFileSource : public PacketSource {
     } else {
       info_ = {1920, 1080, 25, 1};
     }
-    header_ = vdstream::makeFileHeader(info_.width, info_.height, info_.rateNum, info_.rateDen,
-                                       vdstream::Codec::None,
-                                       transport ? vdstream::Framing::TransportStream
-                                                 : vdstream::Framing::ProgramStream);
+    header_ = vdstream::makeFileHeader(
+        info_.width, info_.height, info_.rateNum, info_.rateDen, vdstream::Codec::None,
+        transport ? vdstream::Framing::TransportStream : vdstream::Framing::ProgramStream);
     contents_ = std::string(transport ? "MPEG transport stream" : "MPEG program stream") +
                 (codec.empty() ? "" : " of " + codec) + ", handed over as it is";
     blocksArePictures_ = false;
@@ -110,8 +109,7 @@ class MpegFileSource : public PacketSource {
 
 bool isMpegStreamFile(const std::string& path) {
   const std::string ext = lowerExtension(path);
-  return isTransportExtension(ext) || ext == "ps" || ext == "mpg" || ext == "mpeg" ||
-         ext == "vob";
+  return isTransportExtension(ext) || ext == "ps" || ext == "mpg" || ext == "mpeg" || ext == "vob";
 }
 
 std::unique_ptr<PacketSource> openMpegFileSource(const std::string& path, std::string& error) {

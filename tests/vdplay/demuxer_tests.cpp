@@ -104,11 +104,11 @@ TEST(Demuxers, EveryPieceSizeGivesTheSameUnitsAndTimes) {
     const std::vector<MpegUnit> units = cameraUnits(Codec::H264, 24);
     const Bytes stream = framing == Framing::TransportStream ? sp_test::WriteTransportStream(units)
                                                              : sp_test::WriteProgramStream(units);
-    const std::vector<std::vector<std::size_t>> pieceSets = {{1}, {188}, {7, 1316, 65536},
-                                                             randomPieces(1)};
+    const std::vector<std::vector<std::size_t>> pieceSets = {
+        {1}, {188}, {7, 1316, 65536}, randomPieces(1)};
     for (const auto& pieces : pieceSets) {
-      SCOPED_TRACE(testing::Message() << "framing " << static_cast<int>(framing) << ", first piece "
-                                      << pieces[0]);
+      SCOPED_TRACE(testing::Message()
+                   << "framing " << static_cast<int>(framing) << ", first piece " << pieces[0]);
       const Found found = demux(framing, stream, pieces);
       EXPECT_EQ(bytesOf(found.videos), videoBytes(units));
       EXPECT_EQ(found.damagedUnits, 0);
@@ -155,7 +155,7 @@ TEST(Demuxers, AUnitIsHandedOnAsSoonAsItsEndIsSeen) {
   // A host that trickles a picture in: the rest came after the unit was
   // closed. That unit was lost, and the next wait is longer.
   const Bytes second = sp_test::WriteProgramStream({units[2]});  // two PES packets
-  const std::size_t half = second.size() - 100;  // inside its second PES packet
+  const std::size_t half = second.size() - 100;                  // inside its second PES packet
   psDemuxer->push(second.data(), half, fromPs);
   psDemuxer->closeOpenUnit(fromPs);
   psDemuxer->push(second.data() + half, second.size() - half, fromPs);
@@ -211,7 +211,8 @@ TEST(Demuxers, LostTransportPacketsDropTheirUnitsAndNothingBroken) {
   bool lossSeen = false;
   std::size_t next = 0;
   for (const VideoUnit& unit : found.videos) {
-    const auto match = std::find(all.begin() + static_cast<std::ptrdiff_t>(next), all.end(), unit.bytes);
+    const auto match =
+        std::find(all.begin() + static_cast<std::ptrdiff_t>(next), all.end(), unit.bytes);
     ASSERT_NE(match, all.end()) << "a unit that is not one of the stream's";
     const auto index = static_cast<std::size_t>(match - all.begin());
     EXPECT_EQ(unit.stampMs, 1000 + 40 * index);
@@ -298,7 +299,8 @@ TEST(Demuxers, TransportPacketsWithTimeCodesAsM2tsFilesHaveThem) {
   Bytes m2ts;
   for (std::size_t at = 0; at < ts.size(); at += 188) {
     const std::uint32_t code = static_cast<std::uint32_t>(at * 0x47);  // may hold sync bytes
-    for (int shift = 24; shift >= 0; shift -= 8) m2ts.push_back(static_cast<std::uint8_t>(code >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      m2ts.push_back(static_cast<std::uint8_t>(code >> shift));
     m2ts.insert(m2ts.end(), ts.begin() + static_cast<std::ptrdiff_t>(at),
                 ts.begin() + static_cast<std::ptrdiff_t>(at + 188));
   }

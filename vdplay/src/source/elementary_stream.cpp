@@ -9,7 +9,7 @@ namespace {
 
 // What a NAL unit means for the cutting of access units.
 struct NalKind {
-  bool picture = false;    // a slice
+  bool picture = false;     // a slice
   bool startsUnit = false;  // it begins an access unit when a picture came before
 };
 
@@ -47,19 +47,13 @@ bool streamKindOfType(std::uint8_t type, StreamKind& kind) {
       kind.video = true;
       kind.videoCodec = vdstream::Codec::H265;
       return true;
-    case 0x0F:
-      kind.audioCodec = AudioCodec::Aac;
-      return true;
+    case 0x0F: kind.audioCodec = AudioCodec::Aac; return true;
     case 0x03:
-    case 0x04:
-      kind.audioCodec = AudioCodec::MpegAudio;
-      return true;
+    case 0x04: kind.audioCodec = AudioCodec::MpegAudio; return true;
     case 0x90:  // cameras mark G.711 this way
       kind.audioCodec = AudioCodec::G711ALaw;
       return true;
-    case 0x91:
-      kind.audioCodec = AudioCodec::G711MuLaw;
-      return true;
+    case 0x91: kind.audioCodec = AudioCodec::G711MuLaw; return true;
   }
   return false;
 }
@@ -91,9 +85,8 @@ vdstream::Codec guessVideoCodec(const std::uint8_t* p, std::size_t n) {
   return vdstream::Codec::None;
 }
 
-
-void ElementaryStream::beginPes(const PesHeader& pes, const std::uint8_t* data,
-                                std::size_t length, DemuxSink& sink) {
+void ElementaryStream::beginPes(const PesHeader& pes, const std::uint8_t* data, std::size_t length,
+                                DemuxSink& sink) {
   if (!kind_.video) {
     emitAudio(sink);
     audioOpen_ = true;
@@ -106,8 +99,7 @@ void ElementaryStream::beginPes(const PesHeader& pes, const std::uint8_t* data,
   takeVideo(data, length, sink);
 }
 
-void ElementaryStream::continuePes(const std::uint8_t* data, std::size_t length,
-                                   DemuxSink& sink) {
+void ElementaryStream::continuePes(const std::uint8_t* data, std::size_t length, DemuxSink& sink) {
   if (!kind_.video) {
     if (audioOpen_ && bytes_.size() + length <= maxUnitBytes_)
       bytes_.insert(bytes_.end(), data, data + length);

@@ -49,7 +49,9 @@ class ElementaryStream {
   // video, and a stream that replaces another, keep one time line.
   ElementaryStream(const StreamKind& kind, std::size_t maxUnitBytes, std::uint32_t nominalFrameMs,
                    TimestampUnwrapper& timeline)
-      : kind_(kind), maxUnitBytes_(maxUnitBytes), nominalFrameMs_(nominalFrameMs),
+      : kind_(kind),
+        maxUnitBytes_(maxUnitBytes),
+        nominalFrameMs_(nominalFrameMs),
         unwrapper_(timeline) {}
 
   const StreamKind& kind() const { return kind_; }
@@ -114,8 +116,8 @@ class ElementaryStream {
   bool seenPicture_ = false;         // the unit under way has a slice
   bool resyncing_ = true;            // dropping bytes up to the next access unit
   std::vector<PesStamp> stamps_;     // stamps of PES packets not given to a unit yet
-  bool audioOpen_ = false;       // audio: a PES packet is under way
-  bool unitStamped_ = false;     // audio: it has a stamp
+  bool audioOpen_ = false;           // audio: a PES packet is under way
+  bool unitStamped_ = false;         // audio: it has a stamp
   std::uint32_t unitStampMs_ = 0;
 
   bool haveLastStamp_ = false;

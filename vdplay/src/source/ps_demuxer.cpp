@@ -83,16 +83,12 @@ void PsDemuxer::lostSync(DemuxSink& sink) {
 void PsDemuxer::element(const std::uint8_t* p, std::size_t n, DemuxSink& sink) {
   switch (p[3]) {
     case kPackStart:
-    case kSystemHeader:
-      return;
+    case kSystemHeader: return;
     case kProgramEnd:
       if (video_.stream) video_.stream->finish(sink);
       return;
-    case kStreamMap:
-      streamMap(p, n, sink);
-      return;
-    default:
-      pesPacket(p, n, sink);
+    case kStreamMap: streamMap(p, n, sink); return;
+    default: pesPacket(p, n, sink);
   }
 }
 
@@ -101,7 +97,8 @@ void PsDemuxer::streamMap(const std::uint8_t* p, std::size_t n, DemuxSink& sink)
   if (n < 16 || !(p[6] & 0x80)) return;  // too short, or not yet in force
   std::size_t i = 10 + (static_cast<std::size_t>(p[8]) << 8 | p[9]);
   if (i + 2 > n) return;
-  const std::size_t mapEnd = std::min(n - 4, i + 2 + (static_cast<std::size_t>(p[i]) << 8 | p[i + 1]));
+  const std::size_t mapEnd =
+      std::min(n - 4, i + 2 + (static_cast<std::size_t>(p[i]) << 8 | p[i + 1]));
   i += 2;
   int videoId = -1, audioId = -1;
   StreamKind video, audio;
@@ -131,7 +128,8 @@ void PsDemuxer::play(Played& played, int id, const StreamKind& kind, DemuxSink& 
     played.stream.reset();
   }
   played.id = id;
-  if (id >= 0) played.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
+  if (id >= 0)
+    played.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
 }
 
 ElementaryStream* PsDemuxer::streamFor(std::uint8_t id, const std::uint8_t* payload,

@@ -17,9 +17,9 @@ std::size_t adaptationFieldNeeds(const std::uint8_t* field, std::size_t length) 
   if (length == 0) return 0;
   const std::uint8_t flags = field[0];
   std::size_t need = 1;
-  if (flags & 0x10) need += 6;  // PCR
-  if (flags & 0x08) need += 6;  // OPCR
-  if (flags & 0x04) need += 1;  // splice countdown
+  if (flags & 0x10) need += 6;                                   // PCR
+  if (flags & 0x08) need += 6;                                   // OPCR
+  if (flags & 0x04) need += 1;                                   // splice countdown
   if ((flags & 0x02) && need < length) need += 1 + field[need];  // private data
   if ((flags & 0x01) && need < length) need += 1 + field[need];  // extension
   return need;
@@ -57,7 +57,8 @@ void TsDemuxer::push(const std::uint8_t* data, std::size_t length, DemuxSink& si
     length -= take;
     const std::size_t carried = carry_.size();
     const std::size_t used = scan(carry_.data(), carried, sink);
-    carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(std::min(used, carried)));
+    carry_.erase(carry_.begin(),
+                 carry_.begin() + static_cast<std::ptrdiff_t>(std::min(used, carried)));
     if (used > carried) {
       // The last packet's time code lies in the bytes still to come.
       const std::size_t more = std::min(used - carried, length);

@@ -51,13 +51,13 @@ class TsDemuxer final : public Demuxer {
   void playStream(int& playedPid, int pid, const StreamKind& kind, DemuxSink& sink);
   void lostSync(DemuxSink& sink);
   ElementaryStream* videoStream() const;
-  void pesPayload(Pid& state, const std::uint8_t* p, std::size_t n, bool unitStart,
-                  bool lastOfPes, DemuxSink& sink);
+  void pesPayload(Pid& state, const std::uint8_t* p, std::size_t n, bool unitStart, bool lastOfPes,
+                  DemuxSink& sink);
 
   vdstream::Codec forcedCodec_;
   std::size_t maxUnitBytes_;
   std::uint32_t nominalFrameMs_;
-  TimestampUnwrapper timeline_;  // one time line for every stream
+  TimestampUnwrapper timeline_;      // one time line for every stream
   std::vector<std::uint8_t> carry_;  // the start of a packet not yet complete
   bool synced_ = false;
   std::size_t stride_ = kPacketSize;  // from one packet's sync byte to the next

@@ -272,6 +272,9 @@ typedef struct VdPlayStats {
   VdDword stepping;        /* 1 while stepping (VdPlay_OneByOne) */
   VdDword playing;         /* 1 while the display thread runs */
   VdDword streamOpen;      /* 1 while a stream is open */
+  VdDword audioUnitsPlayed;  /* audio units decoded and written to the sound output */
+  VdDword audioUnitsDamaged; /* audio units that did not decode, skipped */
+  VdDword soundHeard;      /* 1 while this port's sound goes to a sound output */
 } VdPlayStats;
 
 /* Fills *out; fails with 1 for a bad port or null out. Works without a stream. */

@@ -2,6 +2,7 @@
 #include "port/sound_loop.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <new>
 #include <vector>
@@ -43,6 +44,12 @@ using Clock = std::chrono::steady_clock;
 
 // How often the thread looks for new audio units while none wait.
 constexpr std::chrono::milliseconds kPoll{10};
+// Live audio does not build up: when the units waiting span more than
+// kMaxBacklogMs of stamps (the output stalled, or the source sent a burst),
+// the oldest are dropped until kKeepBacklogMs remain, as the pictures'
+// schedule starts anew instead of rushing through a backlog.
+constexpr std::uint32_t kMaxBacklogMs = 400;
+constexpr std::uint32_t kKeepBacklogMs = 100;
 // How long a missing sound server or device is left alone before the next
 // try (a PlaySound call tries again at once).
 constexpr std::chrono::milliseconds kRetryAfter{1000};
@@ -59,6 +66,7 @@ struct Playing {
   std::uint32_t rate = 0, channels = 0;
   Clock::time_point retryAt{};
   PcmBlock pcm;
+  std::deque<AudioUnit> waiting;  // taken from the port's queue, not played yet
   bool heard = false;
   bool written = false;  // since the last silence()
 
@@ -72,6 +80,7 @@ struct Playing {
     rate = channels = 0;
   }
   void forgetStream() {
+    waiting.clear();
     stream.reset();
     decoder.reset();
     noDecoder = false;
@@ -127,6 +136,24 @@ void playUnit(Playing& p, Port& port, const AudioUnit& unit, std::uint32_t volum
   }
   p.heard = open;
   port.noteSound(open ? 1 : 0, 0, open);
+}
+
+// Moves the port's queued units into p.waiting and drops a backlog.
+void takeUnits(Playing& p) {
+  AudioUnit unit;
+  while (p.stream->source.audio().pop(unit)) p.waiting.push_back(std::move(unit));
+  while (p.waiting.size() > 1) {
+    const AudioUnit& oldest = p.waiting.front();
+    const AudioUnit& newest = p.waiting.back();
+    if (!oldest.stamped || !newest.stamped || newest.stampMs < oldest.stampMs) break;
+    const std::uint32_t span = newest.stampMs - oldest.stampMs;
+    if (span <= kMaxBacklogMs) break;
+    while (p.waiting.size() > 1 && p.waiting.front().stamped &&
+           newest.stampMs - p.waiting.front().stampMs > kKeepBacklogMs &&
+           p.waiting.front().stampMs <= newest.stampMs)
+      p.waiting.pop_front();
+    break;
+  }
 }
 
 }  // namespace
@@ -203,6 +230,7 @@ void SoundLoop::threadMain() {
       } else if (p.stream->source.clears() != p.clearsSeen) {
         // ResetSourceBuffer: the queue was emptied; what the output holds goes too.
         p.clearsSeen = p.stream->source.clears();
+        p.waiting.clear();
         p.silence();
         if (p.decoder) p.decoder->flush();
       } else if (!tap.audible) {
@@ -213,14 +241,17 @@ void SoundLoop::threadMain() {
           AudioUnit drop;
           while (p.stream->source.audio().pop(drop)) {
           }
+          p.waiting.clear();
         }
         idle = true;
       } else {
-        AudioUnit unit;
-        if (!p.stream->source.audio().pop(unit)) {
+        takeUnits(p);
+        if (p.waiting.empty()) {
           idle = true;
-        } else if (useDecoder(p, unit.codec)) {
-          playUnit(p, *port, unit, tap.volume);
+        } else {
+          const AudioUnit unit = std::move(p.waiting.front());
+          p.waiting.pop_front();
+          if (useDecoder(p, unit.codec)) playUnit(p, *port, unit, tap.volume);
         }
       }
     } catch (const std::bad_alloc&) {

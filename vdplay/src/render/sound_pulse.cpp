@@ -67,7 +67,7 @@ bool PulseOutput::open(std::uint32_t rate, std::uint32_t channels) {
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
   attr.tlength = bytesPerMs * kBufferMs;
-  attr.prebuf = static_cast<std::uint32_t>(-1);
+  attr.prebuf = bytesPerMs * kStartMs;  // playing starts once this much waits
   attr.minreq = static_cast<std::uint32_t>(-1);
   attr.fragsize = static_cast<std::uint32_t>(-1);
   int error = 0;

@@ -13,6 +13,7 @@ bool pulseAvailable();
 class PulseOutput final : public SoundOutput {
  public:
   static constexpr std::uint32_t kBufferMs = 100;
+  static constexpr std::uint32_t kStartMs = 40;
 
   PulseOutput() = default;
   ~PulseOutput() override;

@@ -10,6 +10,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -62,8 +63,17 @@ bool Demux(const std::string& path, Clip& clip) {
     av_packet_unref(packet);
   }
   av_packet_free(&packet);
+  if (video >= 0 && firstPts != AV_NOPTS_VALUE)
+    clip.firstPtsMs = static_cast<std::uint32_t>(
+        av_rescale_q(firstPts, format->streams[video]->time_base, AVRational{1, 1000}));
   avformat_close_input(&format);
   return ok && !clip.units.empty();
+}
+
+bool ReadWholeFile(const std::string& path, Bytes& out) {
+  std::ifstream in(path, std::ios::binary);
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !out.empty();
 }
 
 bool LoadReference(const std::string& path, Clip& clip) {
@@ -95,6 +105,18 @@ Bytes Clip::AnnexB(std::size_t firstUnit) const {
   Bytes out;
   for (std::size_t i = firstUnit; i < units.size(); ++i)
     out.insert(out.end(), units[i].data.begin(), units[i].data.end());
+  return out;
+}
+
+std::vector<MpegUnit> Clip::MpegUnits(std::uint64_t firstPts) const {
+  std::vector<MpegUnit> out;
+  for (const AccessUnit& u : units) {
+    MpegUnit m;
+    m.data = u.data;
+    m.pts = firstPts + static_cast<std::uint64_t>(u.ptsMs) * 90;
+    m.key = u.key;
+    out.push_back(std::move(m));
+  }
   return out;
 }
 
@@ -132,7 +154,8 @@ const Clip& MakeClip(const ClipRecipe& recipe) {
       (!recipe.decodeReference ||
        Run("ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i " + ts +
            " -f rawvideo -pix_fmt yuv420p " + yuv)) &&
-      Demux(ts, clip) && (!recipe.decodeReference || LoadReference(yuv, clip));
+      Demux(ts, clip) && ReadWholeFile(ts, clip.transportStream) &&
+      (!recipe.decodeReference || LoadReference(yuv, clip));
   if (!ok) {
     std::fprintf(stderr, "clip %s could not be made\n", key.c_str());
     clip = Clip{};

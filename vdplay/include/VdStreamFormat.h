@@ -60,15 +60,24 @@ enum class Codec : std::uint32_t {
 enum class Framing : std::uint32_t {
   Packets = 0,  // VDFR packets with time stamps
   AnnexB = 1,   // a bare Annex-B elementary stream, paced by the header's frame rate
+  ProgramStream = 2,    // an MPEG-2 program stream (camera and recorder streams)
+  TransportStream = 3,  // an MPEG-2 transport stream of 188-byte packets
 };
+
+// With program and transport streams the codec field may be Codec::None: the
+// stream map (PS) or the program map table (TS) names it, or, without a map,
+// the video's contents do. H264 or H265 there forces that codec.
+constexpr bool isMpegFraming(Framing f) {
+  return f == Framing::ProgramStream || f == Framing::TransportStream;
+}
 
 // Header offsets of the codec and framing fields; offset 36 stays reserved (zero).
 constexpr std::uint32_t kCodecOffset = 28;
 constexpr std::uint32_t kFramingOffset = 32;
 
-// Source buffer floor of a compressed stream: 64 KiB, or an eighth of one
-// raw picture when that is more (1920x1080 needs 388,816 bytes, so it opens
-// in a pool of 512,000). Any access unit that fits the pool is accepted.
+// Source buffer floor of a compressed stream, whatever its picture size:
+// what decides is that each access unit fits the pool. A unit larger than
+// the pool is skipped as damaged and decoding resumes at the next key picture.
 constexpr std::size_t kMinCodecPoolBytes = 64 * 1024;
 
 // Bytes of one I420 picture: full-size Y plane, quarter-size U and V planes.
@@ -85,10 +94,8 @@ std::size_t maxPayloadBytes(std::uint32_t width, std::uint32_t height);
 std::size_t minPoolBytes(std::uint32_t width, std::uint32_t height);
 
 // Smallest source buffer of a compressed stream (the floor described above).
-constexpr std::size_t minCodecPoolBytes(std::uint32_t width, std::uint32_t height) {
-  return kPacketHeaderSize + (pictureBytes(width, height) / 8 > kMinCodecPoolBytes
-                                  ? pictureBytes(width, height) / 8
-                                  : kMinCodecPoolBytes);
+constexpr std::size_t minCodecPoolBytes(std::uint32_t, std::uint32_t) {
+  return kPacketHeaderSize + kMinCodecPoolBytes;
 }
 
 // Smallest source buffer for a stream of this codec: minPoolBytes(w, h) for

@@ -31,7 +31,12 @@ std::uint32_t Port::openStream(const std::uint8_t* header, std::size_t length,
   // Allocate without the lock: a large pool takes a while.
   std::shared_ptr<Stream> s(new (std::nothrow) Stream(format));
   if (!s || !s->source.allocate(poolBytes)) return VDPLAY_ERR_ALLOC;
-  if (const std::uint32_t failed = createPictureDecoder(format, s->decoder)) return failed;
+  // A program or transport stream that leaves the codec to the stream gets
+  // its decoder when the stream names it.
+  if (!vdstream::isMpegFraming(format.framing) || format.codec != vdstream::Codec::None) {
+    if (const std::uint32_t failed = createPictureDecoder(format, s->decoder)) return failed;
+    s->decoderCodec = format.codec;
+  }
 
   std::lock_guard<std::mutex> lk(m_);
   if (stream_) return VDPLAY_ERR_ORDER;  // another caller opened it meanwhile

@@ -32,7 +32,9 @@ struct Stream {
       : format(f), source(f), width(static_cast<int>(f.width)), height(static_cast<int>(f.height)) {}
   StreamFormat format;
   SourceBuffer source;
-  std::unique_ptr<PictureDecoder> decoder;
+  std::unique_ptr<PictureDecoder> decoder;  // none until a program or transport stream names its codec
+  vdstream::Codec decoderCodec = vdstream::Codec::None;
+  vdstream::Codec refusedCodec = vdstream::Codec::None;  // no decoder could be made for it
 
   // Guarded by the port lock.
   int width;   // size of the pictures decoded lately; the header's until the first
@@ -110,7 +112,7 @@ class Port {
   void step(Lock& lk, Stream& s);
   bool waitForTurn(Lock& lk, const Stream& s, PlaybackClock::Action& action);
   void decodeNext(Lock& lk, Stream& s);
-  void waitForData(Lock& lk, const Stream& s, std::uint64_t writesSeen);
+  void waitForData(Lock& lk, Stream& s, std::uint64_t writesSeen);
   void applyReset(Lock& lk, Stream& s);
   void applyOptions(Lock& lk, Stream& s);
   void show(Lock& lk, Stream& s);
@@ -118,6 +120,7 @@ class Port {
   bool interrupted(const Stream& s) const;
   bool resetPending(const Stream& s) const { return s.source.clears() != s.clearsApplied; }
   void noteDamaged(std::uint32_t count);
+  bool decoderFor(Stream& s, vdstream::Codec codec);
 
   std::uint32_t changeSpeed(int delta);
   std::uint32_t startThread();

@@ -10,6 +10,18 @@ namespace vdplay {
 SourceBuffer::SourceBuffer(const StreamFormat& format) : format_(format), reader_(format) {}
 
 bool SourceBuffer::allocate(std::size_t poolBytes) {
+  poolBytes_ = poolBytes;
+  if (vdstream::isMpegFraming(format_.framing)) {
+    // The pool holds access units as the demuxer finds them, not the bytes
+    // as they came; a unit larger than the pool is dropped as damaged.
+    const std::uint32_t frameMs = format_.fpsDen * 1000 / format_.fpsNum;
+    try {
+      demuxer_ = createDemuxer(format_.framing, format_.codec, poolBytes, frameMs ? frameMs : 1);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return demuxer_ != nullptr;
+  }
   if (!ring_.allocate(poolBytes)) return false;
   if (format_.codec == vdstream::Codec::None) {
     wholePool_ = FramePool::create();
@@ -18,8 +30,27 @@ bool SourceBuffer::allocate(std::size_t poolBytes) {
   return true;
 }
 
+std::size_t SourceBuffer::waitingLocked() const {
+  if (demuxer_) return demuxedBytes_ + demuxer_->bytesHeld();
+  return ring_.size() + wholeBytes_;
+}
+
 bool SourceBuffer::write(const std::uint8_t* data, std::size_t length) {
   std::lock_guard<std::mutex> lk(m_);
+  if (demuxer_) {
+    // Only whole units count against the pool here: a unit under way cannot
+    // be finished without more bytes, and is itself limited to the pool.
+    if (length > poolBytes_ - demuxedBytes_) return false;
+    if (length == 0) return true;
+    try {
+      demuxer_->push(data, length, demuxOutput_);
+    } catch (const std::bad_alloc&) {
+      demuxer_->reset();  // what was under way is lost; the stream resumes at the next sync
+      ++demuxDamaged_;
+    }
+    ++writes_;
+    return true;
+  }
   if (length > ring_.capacity() - waitingLocked()) return false;
   if (length == 0) return true;
   if (!takeWholePacket(data, length) && !ring_.write(data, length)) return false;
@@ -84,8 +115,33 @@ void SourceBuffer::queueAudioPacket(const InputUnit& unit) {
   ring_.consume(unit.totalSize);
 }
 
+void SourceBuffer::DemuxOutput::video(VideoUnit&& unit) {
+  source_.demuxedBytes_ += unit.bytes.size();
+  source_.demuxed_.push_back(std::move(unit));
+}
+
+bool SourceBuffer::holdsOpenUnit() const {
+  std::lock_guard<std::mutex> lk(m_);
+  return demuxer_ && demuxer_->holdsOpenUnit();
+}
+
+void SourceBuffer::closeOpenUnit(std::uint64_t clearsSeen) {
+  std::lock_guard<std::mutex> lk(m_);
+  if (!demuxer_ || clears_ != clearsSeen) return;
+  try {
+    demuxer_->closeOpenUnit(demuxOutput_);
+  } catch (const std::bad_alloc&) {
+    ++demuxDamaged_;
+  }
+  ++writes_;  // wakes a reader as new data would
+}
+
 void SourceBuffer::clear() {
   std::lock_guard<std::mutex> lk(m_);
+  if (demuxer_) demuxer_->reset();
+  demuxed_.clear();
+  demuxedBytes_ = 0;
+  demuxDamaged_ = 0;
   audio_.clear();
   ring_.clear();
   reader_.reset();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "VdStreamFormat.h"
 #include "source/audio_queue.h"
 #include "source/byte_ring.h"
+#include "source/demuxer.h"
 #include "source/input_reader.h"
 #include "source/stream_header.h"
 
@@ -28,6 +30,8 @@ struct SourceUnit {
   std::uint32_t type = 0;
   std::uint32_t stampMs = 0;
   std::shared_ptr<FrameBuffer> whole;
+  vdstream::Codec codec = vdstream::Codec::None;  // what the unit is coded with
+  bool afterLoss = false;  // units before it were lost: decode from the next key picture
 };
 
 class SourceBuffer {
@@ -39,8 +43,16 @@ class SourceBuffer {
   // Reserves the pool. False when out of memory.
   bool allocate(std::size_t poolBytes);
 
-  // Appends all bytes, or none when they do not fit.
+  // Appends all bytes, or none when they do not fit. Program and transport
+  // streams are taken apart here, as they arrive: what waits in the pool is
+  // their access units.
   bool write(const std::uint8_t* data, std::size_t length);
+
+  // A program or transport stream has a video unit under way whose end no
+  // mark has shown yet; once no bytes come for a while, closeOpenUnit takes
+  // it as complete (unless the buffer was cleared since clearsSeen).
+  bool holdsOpenUnit() const;
+  void closeOpenUnit(std::uint64_t clearsSeen);
   // Forgets every byte waiting.
   void clear();
   // Counts the clears: a unit is taken only while this is what its taker
@@ -69,6 +81,23 @@ class SourceBuffer {
     std::lock_guard<std::mutex> lk(m_);
     Taken taken;
     if (clears_ != clearsSeen) return taken;
+    if (demuxer_) {
+      taken.damaged = demuxDamaged_;
+      demuxDamaged_ = 0;
+      if (demuxed_.empty()) return taken;
+      const VideoUnit unit = std::move(demuxed_.front());
+      demuxed_.pop_front();
+      demuxedBytes_ -= unit.bytes.size();
+      SourceUnit source;
+      source.bytes.first = unit.bytes.data();
+      source.bytes.firstLen = unit.bytes.size();
+      source.stampMs = unit.stampMs;
+      source.codec = unit.codec;
+      source.afterLoss = unit.afterLoss;
+      taken.found = true;
+      taken.accepted = use(static_cast<const SourceUnit&>(source));
+      return taken;
+    }
     if (!whole_.empty()) {
       const WholePacket packet = std::move(whole_.front());
       whole_.pop_front();
@@ -90,6 +119,7 @@ class SourceBuffer {
     source.bytes = ring_.view(unit.offset, unit.size);
     source.type = unit.type;
     source.stampMs = unit.stampMs;
+    source.codec = format_.codec;
     taken.accepted = use(source);
     ring_.consume(unit.totalSize);
     return taken;
@@ -105,7 +135,18 @@ class SourceBuffer {
   bool takeWholePacket(const std::uint8_t* data, std::size_t length);
   // Moves an audio packet from the ring to the audio queue.
   void queueAudioPacket(const InputUnit& unit);
-  std::size_t waitingLocked() const { return ring_.size() + wholeBytes_; }
+  std::size_t waitingLocked() const;
+  // Where a demuxer's finds go.
+  class DemuxOutput final : public DemuxSink {
+   public:
+    explicit DemuxOutput(SourceBuffer& source) : source_(source) {}
+    void video(VideoUnit&& unit) override;
+    void audio(AudioUnit&& unit) override { source_.audio_.push(std::move(unit)); }
+    void damaged() override { ++source_.demuxDamaged_; }
+
+   private:
+    SourceBuffer& source_;
+  };
 
   const StreamFormat format_;
   mutable std::mutex m_;
@@ -117,6 +158,14 @@ class SourceBuffer {
   std::size_t wholeBytes_ = 0;
   std::uint64_t writes_ = 0;
   std::uint64_t clears_ = 0;
+
+  // Program and transport streams: the demuxer and the access units it found.
+  std::unique_ptr<Demuxer> demuxer_;
+  DemuxOutput demuxOutput_{*this};
+  std::deque<VideoUnit> demuxed_;
+  std::size_t demuxedBytes_ = 0;
+  std::size_t poolBytes_ = 0;
+  std::uint32_t demuxDamaged_ = 0;
 };
 
 }  // namespace vdplay

@@ -93,10 +93,14 @@ class Port {
     bool audible = false;
     bool paused = false;
     std::uint32_t volume = 0;
+    bool pictureStamped = false;      // a stamped picture was shown
+    std::uint32_t pictureStampMs = 0; // its stamp
   };
   SoundTap soundTap();
   // Audio units the sound stage played, found damaged; whether it is heard.
   void noteSound(std::uint32_t played, std::uint32_t damaged, bool heard);
+  // The sample stamped stampMs is heard at heardAt: the pictures follow.
+  void followAudio(std::chrono::steady_clock::time_point heardAt, std::uint32_t stampMs);
 
   // Process exit: stops the thread, waiting for it at most until deadline.
   void stopForExit(std::chrono::steady_clock::time_point deadline) {

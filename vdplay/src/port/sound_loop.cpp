@@ -24,6 +24,7 @@ Port::SoundTap Port::soundTap() {
   tap.audible = stream_ && thread_.running() && !thread_.stopRequested() && !clock_.paused() &&
                 !clock_.stepping() && clock_.speed() == 0;
   tap.paused = clock_.paused();
+  tap.pictureStamped = stream_ && displayed_ > 0 && clock_.lastShownStamp(tap.pictureStampMs);
   tap.volume = volume_;
   return tap;
 }
@@ -36,6 +37,11 @@ void Port::noteSound(std::uint32_t played, std::uint32_t damaged, bool heard) {
   if (damaged) recordPortError(index_, VDPLAY_ERR_DECODE);
 }
 
+void Port::followAudio(std::chrono::steady_clock::time_point heardAt, std::uint32_t stampMs) {
+  std::lock_guard<std::mutex> lk(m_);
+  if (clock_.followAudio(heardAt, stampMs)) wake_.notify_all();  // a due time moved
+}
+
 // ---------------------------------------------------------------- SoundLoop
 
 namespace {
@@ -44,12 +50,15 @@ using Clock = std::chrono::steady_clock;
 
 // How often the thread looks for new audio units while none wait.
 constexpr std::chrono::milliseconds kPoll{10};
-// Live audio does not build up: when the units waiting span more than
-// kMaxBacklogMs of stamps (the output stalled, or the source sent a burst),
-// the oldest are dropped until kKeepBacklogMs remain, as the pictures'
-// schedule starts anew instead of rushing through a backlog.
-constexpr std::uint32_t kMaxBacklogMs = 400;
-constexpr std::uint32_t kKeepBacklogMs = 100;
+// Live audio does not build up, by the pictures' rule: a unit that would
+// be heard more than kLateMs after its time on the sound's own schedule (the
+// output stalled) is dropped until the sound has caught up; one more than
+// kOtherTimeLineMs away starts the schedule anew (the stamps jumped).
+constexpr std::chrono::milliseconds kLateMs{150};
+constexpr std::chrono::milliseconds kOtherTimeLineMs{1000};
+// Units more than this far behind the picture on display, when the sound
+// starts, belong to another time line (the stamps started again).
+constexpr std::chrono::milliseconds kBehindTimeLineMs{10000};
 // How long a missing sound server or device is left alone before the next
 // try (a PlaySound call tries again at once).
 constexpr std::chrono::milliseconds kRetryAfter{1000};
@@ -66,13 +75,18 @@ struct Playing {
   std::uint32_t rate = 0, channels = 0;
   Clock::time_point retryAt{};
   PcmBlock pcm;
-  std::deque<AudioUnit> waiting;  // taken from the port's queue, not played yet
+  std::deque<AudioUnit> waiting;  // the next unit, taken from the port's queue to look at
   bool heard = false;
   bool written = false;  // since the last silence()
+  // The sound's schedule: the unit stamped anchorStamp was heard at anchorAt.
+  bool anchored = false;
+  Clock::time_point anchorAt{};
+  std::uint32_t anchorStamp = 0;
 
   void silence() {
     if (output && written) output->discard();
     written = false;
+    anchored = false;
   }
   void closeOutput() {
     if (output) output->close();
@@ -111,6 +125,46 @@ bool useDecoder(Playing& p, AudioCodec codec) {
   return !p.noDecoder;
 }
 
+// Makes the port's next unit the front of p.waiting, which holds at most
+// that one (the queue keeps the rest, also while another port has the
+// sound). False when none waits.
+bool peekUnit(Playing& p) {
+  if (!p.waiting.empty()) return true;
+  AudioUnit unit;
+  if (!p.stream->source.audio().pop(unit)) return false;
+  p.waiting.push_back(std::move(unit));
+  return true;
+}
+
+// Drops the units that belong before the picture on display: when the
+// sound starts (again) it starts where the pictures are. Stamps more than
+// kBehindTimeLineMs before it are another time line and stay.
+void dropBehindPicture(Playing& p, const Port::SoundTap& tap) {
+  if (!tap.pictureStamped) return;
+  while (peekUnit(p) && p.waiting.front().stamped) {
+    const auto ahead = static_cast<std::int32_t>(p.waiting.front().stampMs - tap.pictureStampMs);
+    if (ahead >= 0 || ahead < -static_cast<std::int32_t>(kBehindTimeLineMs.count())) break;
+    p.waiting.pop_front();
+  }
+}
+
+// Whether the unit is heard so late on the sound's schedule that it is
+// better dropped; sets the schedule when there is none or the stamps jumped.
+bool tooLate(Playing& p, const AudioUnit& unit, Clock::time_point heardAt) {
+  if (!unit.stamped) return false;
+  if (p.anchored) {
+    const Clock::time_point due =
+        p.anchorAt + std::chrono::milliseconds(static_cast<std::int32_t>(unit.stampMs - p.anchorStamp));
+    const Clock::duration late = heardAt - due;
+    if (late > kLateMs && late <= kOtherTimeLineMs) return true;
+    if (late >= -kOtherTimeLineMs && late <= kOtherTimeLineMs) return false;
+  }
+  p.anchored = true;
+  p.anchorAt = heardAt;
+  p.anchorStamp = unit.stampMs;
+  return false;
+}
+
 // Decodes one unit and writes it out at volume.
 void playUnit(Playing& p, Port& port, const AudioUnit& unit, std::uint32_t volume) {
   if (!p.decoder->decode(unit.bytes.data(), unit.bytes.size(), p.pcm)) {
@@ -126,9 +180,16 @@ void playUnit(Playing& p, Port& port, const AudioUnit& unit, std::uint32_t volum
     if (!open) p.retryAt = now + kRetryAfter;
   }
   if (open) {
+    // Its first sample is heard once what is queued now has been.
+    const std::int64_t queuedUs = p.output->queuedUs();
+    const Clock::time_point heardAt =
+        Clock::now() + std::chrono::microseconds(queuedUs > 0 ? queuedUs : 0);
+    if (tooLate(p, unit, heardAt)) return;
     applyVolume(p.pcm.samples, volume);
     open = p.output->write(p.pcm.samples.data(), p.pcm.frames());
     p.written = true;
+    // The pictures follow the sound (at normal speed; the port's clock checks).
+    if (open && unit.stamped && queuedUs >= 0) port.followAudio(heardAt, unit.stampMs);
     if (!open) {
       p.closeOutput();  // the server went away: quiet until it is back
       p.retryAt = Clock::now() + kRetryAfter;
@@ -138,23 +199,6 @@ void playUnit(Playing& p, Port& port, const AudioUnit& unit, std::uint32_t volum
   port.noteSound(open ? 1 : 0, 0, open);
 }
 
-// Moves the port's queued units into p.waiting and drops a backlog.
-void takeUnits(Playing& p) {
-  AudioUnit unit;
-  while (p.stream->source.audio().pop(unit)) p.waiting.push_back(std::move(unit));
-  while (p.waiting.size() > 1) {
-    const AudioUnit& oldest = p.waiting.front();
-    const AudioUnit& newest = p.waiting.back();
-    if (!oldest.stamped || !newest.stamped || newest.stampMs < oldest.stampMs) break;
-    const std::uint32_t span = newest.stampMs - oldest.stampMs;
-    if (span <= kMaxBacklogMs) break;
-    while (p.waiting.size() > 1 && p.waiting.front().stamped &&
-           newest.stampMs - p.waiting.front().stampMs > kKeepBacklogMs &&
-           p.waiting.front().stampMs <= newest.stampMs)
-      p.waiting.pop_front();
-    break;
-  }
-}
 
 }  // namespace
 
@@ -235,18 +279,16 @@ void SoundLoop::threadMain() {
         if (p.decoder) p.decoder->flush();
       } else if (!tap.audible) {
         // Pause keeps the units for the resume; fast, slow and single
-        // frames drop them, so that normal play goes on with the sound of now.
+        // frames drop those the pictures have passed, so that normal play
+        // goes on with the sound of its pictures.
         p.silence();
         if (!tap.paused) {
-          AudioUnit drop;
-          while (p.stream->source.audio().pop(drop)) {
-          }
-          p.waiting.clear();
+          dropBehindPicture(p, tap);
         }
         idle = true;
       } else {
-        takeUnits(p);
-        if (p.waiting.empty()) {
+        if (!p.anchored) dropBehindPicture(p, tap);
+        if (!peekUnit(p)) {
           idle = true;
         } else {
           const AudioUnit unit = std::move(p.waiting.front());

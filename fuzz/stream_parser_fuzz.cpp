@@ -24,6 +24,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -44,9 +45,12 @@ constexpr VdLong kPort = 7;
 // needs more only goes through the header checks.
 constexpr std::size_t kLargestPool = 64u * 1024u * 1024u;
 
-void check(bool ok) {
-  if (!ok) std::abort();
+void checkAt(bool ok, int line) {
+  if (ok) return;
+  std::fprintf(stderr, "stream_parser_fuzz.cpp:%d: check failed\n", line);
+  std::abort();
 }
+#define check(ok) checkAt((ok), __LINE__)
 
 struct Splitter {
   std::uint32_t state;

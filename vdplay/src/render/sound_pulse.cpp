@@ -112,7 +112,7 @@ std::int64_t PulseOutput::queuedUs() {
 bool pulseAvailable() { return false; }
 PulseOutput::~PulseOutput() = default;
 bool PulseOutput::open(std::uint32_t, std::uint32_t) { return false; }
-void PulseOutput::close() {}
+void PulseOutput::close() { frameBytes_ = 2; }
 bool PulseOutput::write(const std::int16_t*, std::size_t) { return false; }
 void PulseOutput::discard() {}
 std::int64_t PulseOutput::queuedUs() { return -1; }

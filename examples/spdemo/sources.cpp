@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "live_source.h"
 #include "media_source.h"
+#include "mpeg_file_source.h"
 #include "y4m_reader.h"
 
 namespace spdemo {
@@ -208,6 +210,8 @@ std::unique_ptr<PacketSource> makePatternSource(std::uint32_t width, std::uint32
 
 std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error,
                                              vdstream::Payload pictures) {
+  if (isLiveAddress(path)) return openLiveSource(path, error);
+  if (isMpegStreamFile(path)) return openMpegFileSource(path, error);
   char magic[9] = {};
   std::FILE* probe = std::fopen(path.c_str(), "rb");
   if (!probe) {

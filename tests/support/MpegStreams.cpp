@@ -12,7 +12,8 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t n) {
   std::uint32_t crc = 0xFFFFFFFFu;
   for (std::size_t i = 0; i < n; ++i) {
     crc ^= static_cast<std::uint32_t>(data[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
   }
   return crc;
 }
@@ -24,7 +25,8 @@ void Put16(Bytes& out, std::uint32_t v) {
 
 void PutCrc(Bytes& out, std::size_t from) {
   const std::uint32_t crc = Crc32(out.data() + from, out.size() - from);
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(crc >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(crc >> shift));
 }
 
 void PutTimestamp(Bytes& out, std::uint8_t prefix, std::uint64_t ts) {
@@ -37,7 +39,14 @@ void PutTimestamp(Bytes& out, std::uint8_t prefix, std::uint64_t ts) {
 // One PES packet; length 0 (unbounded) when bounded is false.
 Bytes PesPacket(std::uint8_t streamId, const std::uint8_t* data, std::size_t n, bool withPts,
                 std::uint64_t pts, bool bounded) {
-  Bytes pes = {0, 0, 1, streamId, 0, 0, 0x80, static_cast<std::uint8_t>(withPts ? 0x80 : 0),
+  Bytes pes = {0,
+               0,
+               1,
+               streamId,
+               0,
+               0,
+               0x80,
+               static_cast<std::uint8_t>(withPts ? 0x80 : 0),
                static_cast<std::uint8_t>(withPts ? 5 : 0)};
   if (withPts) PutTimestamp(pes, 0x2, pts);
   pes.insert(pes.end(), data, data + n);
@@ -52,23 +61,45 @@ Bytes PesPacket(std::uint8_t streamId, const std::uint8_t* data, std::size_t n, 
 
 void PackHeader(Bytes& out, std::uint64_t scr) {
   scr &= (std::uint64_t{1} << 33) - 1;
-  const Bytes head = {
-      0, 0, 1, 0xBA,
-      static_cast<std::uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
-      static_cast<std::uint8_t>(scr >> 20),
-      static_cast<std::uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
-      static_cast<std::uint8_t>(scr >> 5),
-      static_cast<std::uint8_t>(((scr << 3) & 0xF8) | 0x04),
-      0x01, 0x01, 0x89, 0xC3, 0xF8};  // mux rate, no stuffing
+  const Bytes head = {0,
+                      0,
+                      1,
+                      0xBA,
+                      static_cast<std::uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
+                      static_cast<std::uint8_t>(scr >> 20),
+                      static_cast<std::uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
+                      static_cast<std::uint8_t>(scr >> 5),
+                      static_cast<std::uint8_t>(((scr << 3) & 0xF8) | 0x04),
+                      0x01,
+                      0x01,
+                      0x89,
+                      0xC3,
+                      0xF8};  // mux rate, no stuffing
   out.insert(out.end(), head.begin(), head.end());
 }
 
 void StreamMap(Bytes& out, const MpegStreamOptions& o) {
   const std::size_t from = out.size();
-  Bytes map = {0, 0, 1, 0xBC, 0, 0, static_cast<std::uint8_t>(0x80 | (o.mapVersion & 0x1F)), 0x01,
-               0, 0,  // program info
-               0, 8,  // two streams of four bytes
-               o.videoType, 0xE0, 0, 0, o.audioType, 0xC0, 0, 0};
+  Bytes map = {0,
+               0,
+               1,
+               0xBC,
+               0,
+               0,
+               static_cast<std::uint8_t>(0x80 | (o.mapVersion & 0x1F)),
+               0x01,
+               0,
+               0,  // program info
+               0,
+               8,  // two streams of four bytes
+               o.videoType,
+               0xE0,
+               0,
+               0,
+               o.audioType,
+               0xC0,
+               0,
+               0};
   const std::size_t length = map.size() - 6 + 4;
   map[4] = static_cast<std::uint8_t>(length >> 8);
   map[5] = static_cast<std::uint8_t>(length);
@@ -114,20 +145,45 @@ void SectionPacket(Bytes& out, std::uint16_t pid, std::uint8_t& counter, const B
 }
 
 Bytes Pat(const MpegStreamOptions& o) {
-  Bytes s = {0x00, 0xB0, 13, 0x00, 0x01, 0xC1, 0, 0, 0x00, 0x01,
-             static_cast<std::uint8_t>(0xE0 | (o.pmtPid >> 8)), static_cast<std::uint8_t>(o.pmtPid)};
+  Bytes s = {0x00,
+             0xB0,
+             13,
+             0x00,
+             0x01,
+             0xC1,
+             0,
+             0,
+             0x00,
+             0x01,
+             static_cast<std::uint8_t>(0xE0 | (o.pmtPid >> 8)),
+             static_cast<std::uint8_t>(o.pmtPid)};
   PutCrc(s, 0);
   return s;
 }
 
 Bytes Pmt(const MpegStreamOptions& o) {
-  Bytes s = {0x02, 0xB0, 0, 0x00, 0x01, static_cast<std::uint8_t>(0xC1 | (o.mapVersion & 0x1F) << 1),
-             0, 0, static_cast<std::uint8_t>(0xE0 | (o.videoPid >> 8)),
-             static_cast<std::uint8_t>(o.videoPid), 0xF0, 0,
-             o.videoType, static_cast<std::uint8_t>(0xE0 | (o.videoPid >> 8)),
-             static_cast<std::uint8_t>(o.videoPid), 0xF0, 0,
-             o.audioType, static_cast<std::uint8_t>(0xE0 | (o.audioPid >> 8)),
-             static_cast<std::uint8_t>(o.audioPid), 0xF0, 0};
+  Bytes s = {0x02,
+             0xB0,
+             0,
+             0x00,
+             0x01,
+             static_cast<std::uint8_t>(0xC1 | (o.mapVersion & 0x1F) << 1),
+             0,
+             0,
+             static_cast<std::uint8_t>(0xE0 | (o.videoPid >> 8)),
+             static_cast<std::uint8_t>(o.videoPid),
+             0xF0,
+             0,
+             o.videoType,
+             static_cast<std::uint8_t>(0xE0 | (o.videoPid >> 8)),
+             static_cast<std::uint8_t>(o.videoPid),
+             0xF0,
+             0,
+             o.audioType,
+             static_cast<std::uint8_t>(0xE0 | (o.audioPid >> 8)),
+             static_cast<std::uint8_t>(o.audioPid),
+             0xF0,
+             0};
   s[2] = static_cast<std::uint8_t>(s.size() - 3 + 4);
   PutCrc(s, 0);
   return s;
@@ -163,8 +219,8 @@ Bytes WriteTransportStream(const std::vector<MpegUnit>& units, const MpegStreamO
       SectionPacket(out, 0, c.pat, Pat(o));
       SectionPacket(out, o.pmtPid, c.pmt, Pmt(o));
     }
-    const Bytes pes = PesPacket(u.video ? 0xE0 : 0xC0, u.data.data(), u.data.size(), true, u.pts,
-                                !u.video);
+    const Bytes pes =
+        PesPacket(u.video ? 0xE0 : 0xC0, u.data.data(), u.data.size(), true, u.pts, !u.video);
     if (u.video) {
       Packetize(out, o.videoPid, c.video, pes);
     } else {

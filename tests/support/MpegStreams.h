@@ -14,10 +14,10 @@ namespace sp_test {
 using Bytes = std::vector<std::uint8_t>;
 
 struct MpegUnit {
-  Bytes data;               // an access unit (Annex-B) or audio samples
-  std::uint64_t pts = 0;    // 90 kHz; only the low 33 bits are written
+  Bytes data;             // an access unit (Annex-B) or audio samples
+  std::uint64_t pts = 0;  // 90 kHz; only the low 33 bits are written
   bool video = true;
-  bool key = false;         // program streams repeat their map before key pictures
+  bool key = false;  // program streams repeat their map before key pictures
 };
 
 struct MpegStreamOptions {

@@ -19,7 +19,6 @@ using namespace sp_test;
 using vdstream::Codec;
 using vdstream::Framing;
 
-
 // Every picture the callback of a port was given, whole.
 struct Shown {
   std::uint32_t stamp;
@@ -30,8 +29,8 @@ struct Shown {
 inline std::mutex g_mutex;
 inline std::map<int, std::vector<Shown>> g_shown;
 
-inline void VDPLAY_CALL keepPicture(VdLong port, char* frame, VdLong size, VdLong width, VdLong height,
-                             VdLong stamp, VdLong, VdLong) {
+inline void VDPLAY_CALL keepPicture(VdLong port, char* frame, VdLong size, VdLong width,
+                                    VdLong height, VdLong stamp, VdLong, VdLong) {
   std::lock_guard<std::mutex> lk(g_mutex);
   g_shown[port].push_back(Shown{static_cast<std::uint32_t>(stamp), width, height,
                                 Bytes(frame, frame + size), std::chrono::steady_clock::now()});
@@ -87,7 +86,8 @@ inline const Bytes* referenceOf(const Clip& clip, std::uint32_t stamp) {
   return nullptr;
 }
 
-inline void expectMatchesReference(const Clip& clip, const std::vector<Shown>& shown, double minDb = 40) {
+inline void expectMatchesReference(const Clip& clip, const std::vector<Shown>& shown,
+                                   double minDb = 40) {
   for (const Shown& s : shown) {
     const Bytes* ref = referenceOf(clip, s.stamp);
     ASSERT_NE(ref, nullptr) << "stamp " << s.stamp;
@@ -96,6 +96,5 @@ inline void expectMatchesReference(const Clip& clip, const std::vector<Shown>& s
         << "stamp " << s.stamp;
   }
 }
-
 
 }  // namespace codec_test

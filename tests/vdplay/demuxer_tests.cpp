@@ -28,10 +28,11 @@ struct Found : DemuxSink {
   void damaged() override { ++damagedUnits; }
 };
 
-// An access unit that starts with a parameter set of the codec, then bytes
-// that hold no start code.
+// An access unit as encoders write them: a parameter set of the codec, then
+// the first slice of a picture, whose bytes hold no start code.
 Bytes fakeUnit(Codec codec, std::size_t size, int seed) {
-  Bytes unit = codec == Codec::H265 ? Bytes{0, 0, 0, 1, 0x40, 0x01} : Bytes{0, 0, 0, 1, 0x67};
+  Bytes unit = codec == Codec::H265 ? Bytes{0, 0, 0, 1, 0x40, 0x01, 0x0C, 0, 0, 1, 0x26, 0x01, 0xAF}
+                                    : Bytes{0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x65, 0x88};
   for (std::size_t i = unit.size(); i < size; ++i)
     unit.push_back(static_cast<std::uint8_t>(((i * 7 + static_cast<std::size_t>(seed) * 13) | 1)));
   return unit;
@@ -103,11 +104,11 @@ TEST(Demuxers, EveryPieceSizeGivesTheSameUnitsAndTimes) {
     const std::vector<MpegUnit> units = cameraUnits(Codec::H264, 24);
     const Bytes stream = framing == Framing::TransportStream ? sp_test::WriteTransportStream(units)
                                                              : sp_test::WriteProgramStream(units);
-    const std::vector<std::vector<std::size_t>> pieceSets = {{1}, {188}, {7, 1316, 65536},
-                                                             randomPieces(1)};
+    const std::vector<std::vector<std::size_t>> pieceSets = {
+        {1}, {188}, {7, 1316, 65536}, randomPieces(1)};
     for (const auto& pieces : pieceSets) {
-      SCOPED_TRACE(testing::Message() << "framing " << static_cast<int>(framing) << ", first piece "
-                                      << pieces[0]);
+      SCOPED_TRACE(testing::Message()
+                   << "framing " << static_cast<int>(framing) << ", first piece " << pieces[0]);
       const Found found = demux(framing, stream, pieces);
       EXPECT_EQ(bytesOf(found.videos), videoBytes(units));
       EXPECT_EQ(found.damagedUnits, 0);
@@ -133,7 +134,8 @@ TEST(Demuxers, AUnitIsHandedOnAsSoonAsItsEndIsSeen) {
   const auto ts = createDemuxer(Framing::TransportStream, Codec::None, kPool, 40);
   ts->push(first.data(), first.size(), found);
   ASSERT_EQ(found.videos.size(), 1u);
-  EXPECT_FALSE(ts->holdsOpenUnit());
+  std::uint32_t stamp = 0;
+  EXPECT_FALSE(ts->holdsOpenUnit(stamp));
 
   // Program stream: a picture's end shows only when the next begins, or when
   // no more bytes come; the port's thread then closes it.
@@ -143,10 +145,27 @@ TEST(Demuxers, AUnitIsHandedOnAsSoonAsItsEndIsSeen) {
   const auto psDemuxer = createDemuxer(Framing::ProgramStream, Codec::None, kPool, 40);
   psDemuxer->push(ps.data(), ps.size(), fromPs);
   EXPECT_TRUE(fromPs.videos.empty());
-  EXPECT_TRUE(psDemuxer->holdsOpenUnit());
+  EXPECT_TRUE(psDemuxer->holdsOpenUnit(stamp));
+  EXPECT_EQ(stamp, 1000u);
+  const std::uint32_t firstWait = psDemuxer->idleCloseMs();
   psDemuxer->closeOpenUnit(fromPs);
   ASSERT_EQ(fromPs.videos.size(), 1u);
   EXPECT_EQ(fromPs.videos[0].bytes, units[0].data);
+
+  // A host that trickles a picture in: the rest came after the unit was
+  // closed. That unit was lost, and the next wait is longer.
+  const Bytes second = sp_test::WriteProgramStream({units[2]});  // two PES packets
+  const std::size_t half = second.size() - 100;                  // inside its second PES packet
+  psDemuxer->push(second.data(), half, fromPs);
+  psDemuxer->closeOpenUnit(fromPs);
+  psDemuxer->push(second.data() + half, second.size() - half, fromPs);
+  EXPECT_EQ(fromPs.damagedUnits, 1);
+  EXPECT_GT(psDemuxer->idleCloseMs(), firstWait);
+  const Bytes third = sp_test::WriteProgramStream({units[1]});
+  psDemuxer->push(third.data(), third.size(), fromPs);
+  ASSERT_EQ(fromPs.videos.size(), 3u);
+  EXPECT_EQ(fromPs.videos[2].bytes, units[1].data);
+  EXPECT_TRUE(fromPs.videos[2].afterLoss);
 }
 
 TEST(Demuxers, StartInTheMiddleResynchronisesSilently) {
@@ -192,7 +211,8 @@ TEST(Demuxers, LostTransportPacketsDropTheirUnitsAndNothingBroken) {
   bool lossSeen = false;
   std::size_t next = 0;
   for (const VideoUnit& unit : found.videos) {
-    const auto match = std::find(all.begin() + static_cast<std::ptrdiff_t>(next), all.end(), unit.bytes);
+    const auto match =
+        std::find(all.begin() + static_cast<std::ptrdiff_t>(next), all.end(), unit.bytes);
     ASSERT_NE(match, all.end()) << "a unit that is not one of the stream's";
     const auto index = static_cast<std::size_t>(match - all.begin());
     EXPECT_EQ(unit.stampMs, 1000 + 40 * index);
@@ -241,13 +261,23 @@ TEST(Demuxers, StreamMapChangesAndMissingMapsFollowTheVideo) {
     EXPECT_EQ(found.damagedUnits, 0);
   }
   // A program stream without a map: the codec comes from the video itself,
-  // unless the header forces one.
+  // or from the header where the video does not tell it (no parameter sets).
   MpegStreamOptions noMap;
   noMap.withMap = false;
-  const Bytes bare = sp_test::WriteProgramStream(h265, noMap);
-  EXPECT_EQ(demux(Framing::ProgramStream, bare, {512}).videos.at(0).codec, Codec::H265);
-  EXPECT_EQ(demux(Framing::ProgramStream, bare, {512}, Codec::H264).videos.at(0).codec,
-            Codec::H264);
+  EXPECT_EQ(demux(Framing::ProgramStream, sp_test::WriteProgramStream(h265, noMap), {512})
+                .videos.at(0)
+                .codec,
+            Codec::H265);
+  std::vector<MpegUnit> slicesOnly = h265;
+  for (MpegUnit& u : slicesOnly)
+    if (u.video) u.data.erase(u.data.begin(), u.data.begin() + 7);  // the parameter set
+  const Bytes untold = sp_test::WriteProgramStream(slicesOnly, noMap);
+  const Found guessed = demux(Framing::ProgramStream, untold, {512});
+  EXPECT_TRUE(guessed.videos.empty());
+  EXPECT_EQ(guessed.damagedUnits, 0);
+  const Found forced = demux(Framing::ProgramStream, untold, {512}, Codec::H265);
+  ASSERT_EQ(forced.videos.size(), 6u);
+  EXPECT_EQ(forced.videos[0].codec, Codec::H265);
 }
 
 TEST(Demuxers, AUnitLargerThanThePoolIsDroppedAndTheNextMarked) {
@@ -269,7 +299,8 @@ TEST(Demuxers, TransportPacketsWithTimeCodesAsM2tsFilesHaveThem) {
   Bytes m2ts;
   for (std::size_t at = 0; at < ts.size(); at += 188) {
     const std::uint32_t code = static_cast<std::uint32_t>(at * 0x47);  // may hold sync bytes
-    for (int shift = 24; shift >= 0; shift -= 8) m2ts.push_back(static_cast<std::uint8_t>(code >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      m2ts.push_back(static_cast<std::uint8_t>(code >> shift));
     m2ts.insert(m2ts.end(), ts.begin() + static_cast<std::ptrdiff_t>(at),
                 ts.begin() + static_cast<std::ptrdiff_t>(at + 188));
   }

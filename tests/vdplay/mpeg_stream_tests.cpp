@@ -190,7 +190,8 @@ TEST_F(MpegStreamTest, TimeStampWrapAndCodecChangeKeepTheRhythm) {
   sp_test::MpegStreamOptions second;
   second.videoType = 0x24;
   second.mapVersion = 1;
-  const Bytes rest = sp_test::WriteTransportStream(h265.MpegUnits(first + 25 * 3600), second, counters);
+  const Bytes rest =
+      sp_test::WriteTransportStream(h265.MpegUnits(first + 25 * 3600), second, counters);
   ts.insert(ts.end(), rest.begin(), rest.end());
   open(3, h264, Framing::TransportStream);
   feedRandomPieces(3, ts, 2000, 9);

@@ -19,15 +19,54 @@
  *    16  uint32   frame-rate numerator   (non-zero)
  *    20  uint32   frame-rate denominator (non-zero; at most 1000 frames/s)
  *    24  uint32   pixel format, 1 = I420 (the decoded form)
- *    28  uint32   codec: 0 = none (raw/zlib pictures), 1 = H.264, 2 = H.265
- *    32  uint32   framing: 0 = packets, 1 = bare Annex-B stream (codecs only)
+ *    28  uint32   codec: 0 = none (raw/zlib pictures, or with framing 2 and 3
+ *                 "as the stream says"), 1 = H.264, 2 = H.265 (with framing 2
+ *                 and 3: forced, whatever the stream says)
+ *    32  uint32   framing: 0 = packets, 1 = bare Annex-B stream (codecs only),
+ *                 2 = MPEG-2 program stream, 3 = MPEG-2 transport stream
  *    36  uint32   reserved, written as zero, ignored when read
  *
- *   For H.264/H.265 width and height are nominal: the decoder follows the
- *   bitstream and VdPlay_GetPictureSize reports the size decoded lately. The
- *   Windows build has no codec library and refuses such streams with
- *   VDPLAY_ERR_DECODER_INIT (19). Source buffer at least 16 + max(64 KiB,
- *   w*h*3/16) bytes for them (every size up to 1920x1080 fits 512000).
+ *   For H.264/H.265 and framings 2 and 3, width, height and rate are
+ *   nominal: the decoder follows the bitstream and VdPlay_GetPictureSize
+ *   reports the size decoded lately (up to 4096x2304 and more, within
+ *   4096 a side); a nominal size above 1920x1088 decodes with several
+ *   threads. The Windows build has no codec library and refuses codec
+ *   streams with VDPLAY_ERR_DECODER_INIT (19). The source buffer of a codec
+ *   stream is at least 16 + 64 KiB whatever the picture size: each access
+ *   unit must fit it. A larger unit is counted as damaged and skipped, and
+ *   pictures resume at the next key picture.
+ *
+ *   Program and transport streams (framings 2, 3) are fed as they come, in
+ *   pieces of any size, starting anywhere (the demuxer waits for the next
+ *   pack header or two sync bytes 188 or 192 bytes apart). The program
+ *   stream map or the PMT names the video (stream types 0x1B H.264, 0x24
+ *   H.265) and the audio (0x0F AAC, 0x03/0x04 MPEG audio, 0x90/0x91 G.711
+ *   A-law/mu-law); without a map the first video and audio stream ids play
+ *   and the codec is told from the video itself. A map that changes the
+ *   codec midway changes the decoder. Video is cut into access units where
+ *   one begins in the elementary stream; a unit's time stamp is the PTS of
+ *   the first PES packet it begins in. A transport packet lost (continuity
+ *   counter) or damaged loses its unit: counted as damaged, and pictures
+ *   resume at the next key picture. Units before the first key picture
+ *   (joining a running stream) are waited over silently. Audio units go to
+ *   the sound stage; other streams are skipped.
+ *
+ *   A unit's end shows when the next unit begins, when its PES packet ends
+ *   (transport streams carry one picture a PES packet, and stuff its last
+ *   packet), or, for a host that pushes a live picture's bytes together,
+ *   when no byte has come for 15 ms once the picture is due. Should more
+ *   bytes of it come after all, it counts as damaged and the wait doubles
+ *   (up to 240 ms).
+ *
+ *   Pictures are shown at their time stamps (packet stamps, PTS), scaled by
+ *   the speed step; the header's rate is the fallback where stamps stand
+ *   still, go back or jump by more than a second (or twice the last step):
+ *   then the next picture follows the last by one frame interval and the
+ *   schedule goes on from the new stamps. The 33-bit PTS wraps without a
+ *   jump. Live latency: a picture is decoded when it is due and shown at
+ *   once; when the source ran dry, a late picture starts the schedule anew
+ *   at its arrival. No picture is held beyond what B-picture reordering
+ *   (or, above 1080p, frame threads) needs, and delay does not build up.
  *
  *   Packets, fed with VdPlay_InputData split at any byte:
  *     0  char[4]  "VDFR"

@@ -63,6 +63,12 @@ PlaybackClock::Decision PlaybackClock::decide(TimePoint now, bool stamped, std::
   return {pacer_.speed() > 0 && late ? Action::Drop : Action::Show, now};
 }
 
+PlaybackClock::TimePoint PlaybackClock::dueTime(TimePoint now, std::uint32_t stampMs) const {
+  if (paused_ || stepping_ || restart_) return now;
+  const TimePoint due = pacer_.dueFor(stampMs);
+  return due > now ? due : now;
+}
+
 void PlaybackClock::shown(TimePoint now) {
   if (!stepping_) {
     pacer_.shown(now);

@@ -51,6 +51,8 @@ class PlaybackClock {
   Decision next(TimePoint now);
   // The same for a decoded picture with its time stamp.
   Decision next(TimePoint now, std::uint32_t stampMs);
+  // When a picture with this stamp would be due, without changing anything.
+  TimePoint dueTime(TimePoint now, std::uint32_t stampMs) const;
   // The picture was shown (or dropped) at now; while stepping it uses up
   // one step.
   void shown(TimePoint now);

@@ -14,11 +14,6 @@ namespace {
 constexpr std::chrono::milliseconds kDrainAfter{1000};
 // After running out of memory, the thread tries again this much later.
 constexpr std::chrono::milliseconds kRetryAfterNoMemory{20};
-// A program or transport stream's video unit whose end no mark has shown is
-// taken as complete when no bytes have come for this long: a live source
-// pushes a picture's bytes together, and the next picture may be a frame
-// interval away.
-constexpr std::chrono::milliseconds kCloseOpenUnitAfter{15};
 
 }  // namespace
 
@@ -107,8 +102,17 @@ void Port::waitForData(Lock& lk, Stream& s, std::uint64_t writesSeen) {
     return thread_.stopRequested() || s.source.writes() != writesSeen || stream_.get() != &s ||
            callbacks_.handOverDue() || resetPending(s);
   };
-  if (s.source.holdsOpenUnit()) {
-    if (!wake_.wait_for(lk, kCloseOpenUnitAfter, woken)) {
+  std::chrono::milliseconds idle{};
+  std::uint32_t openStamp = 0;
+  if (s.source.holdsOpenUnit(idle, openStamp)) {
+    // A program or transport stream's video unit whose end no mark has shown
+    // is taken as complete when no bytes come for a while (a live source
+    // pushes a picture's bytes together, the next picture may be a frame
+    // away), and not before the picture is due: a host that feeds a file
+    // ahead of time has the rest of it on the way.
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point until = std::max(now + idle, clock_.dueTime(now, openStamp));
+    if (!wake_.wait_until(lk, until, woken)) {
       lk.unlock();
       s.source.closeOpenUnit(s.clearsApplied);
       lk.lock();

@@ -12,8 +12,7 @@ std::unique_ptr<Demuxer> createDemuxer(vdstream::Framing framing, vdstream::Code
       return std::unique_ptr<Demuxer>(new PsDemuxer(codec, maxUnitBytes, nominalFrameMs));
     case vdstream::Framing::TransportStream:
       return std::unique_ptr<Demuxer>(new TsDemuxer(codec, maxUnitBytes, nominalFrameMs));
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 

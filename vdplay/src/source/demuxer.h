@@ -36,10 +36,15 @@ class Demuxer {
   virtual ~Demuxer() = default;
   // Takes the next bytes of the stream.
   virtual void push(const std::uint8_t* data, std::size_t length, DemuxSink& sink) = 0;
-  // A video unit has begun whose end no mark has shown yet.
-  virtual bool holdsOpenUnit() const = 0;
-  // No more bytes came for a while: the open unit is taken as complete.
+  // A video unit has begun whose end no mark has shown yet; stampMs is its
+  // presentation time.
+  virtual bool holdsOpenUnit(std::uint32_t& stampMs) const = 0;
+  // No more bytes came for idleCloseMs(): the open unit is taken as
+  // complete. The wait starts short, for live sources that push a picture's
+  // bytes together, and grows each time more bytes of a closed unit come
+  // after all (a host that trickles a file in).
   virtual void closeOpenUnit(DemuxSink& sink) = 0;
+  virtual std::uint32_t idleCloseMs() const = 0;
   // Bytes held (partial packets and units being assembled).
   virtual std::size_t bytesHeld() const = 0;
   // Forgets everything: the next bytes may start anywhere in a stream.

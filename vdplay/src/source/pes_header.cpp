@@ -70,7 +70,8 @@ std::uint32_t TimestampUnwrapper::toMs(std::uint64_t pts33) {
   } else {
     // The nearest full value: a step of less than half the range either way.
     std::int64_t step = static_cast<std::int64_t>((pts33 - last33_) & (kPtsWrap - 1));
-    if (step >= static_cast<std::int64_t>(kPtsWrap / 2)) step -= static_cast<std::int64_t>(kPtsWrap);
+    if (step >= static_cast<std::int64_t>(kPtsWrap / 2))
+      step -= static_cast<std::int64_t>(kPtsWrap);
     lastFull_ += step;
   }
   last33_ = pts33;

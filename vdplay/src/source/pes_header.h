@@ -12,7 +12,7 @@ struct PesHeader {
   std::uint32_t packetLength = 0;  // bytes after the length field; 0 = unbounded (video in TS)
   std::size_t headerBytes = 0;     // bytes before the payload, from the start code on
   bool hasPts = false;
-  std::uint64_t pts = 0;           // 33 bits, 90 kHz
+  std::uint64_t pts = 0;  // 33 bits, 90 kHz
 };
 
 // Reads a PES header from p (which starts with 00 00 01 and the stream id).

@@ -56,7 +56,7 @@ void PsDemuxer::parse(DemuxSink& sink) {
     if (n < 4) return;
     const bool element = isStartCode(p) && p[3] >= kProgramEnd;
     if (!synced_ || !element) {
-      if (synced_) lostSync();
+      if (synced_) lostSync(sink);
       // Look for the next pack header; keep three bytes that may begin one.
       std::size_t k = 0;
       while (k + 4 <= n && !(isStartCode(p + k) && p[k + 3] == kPackStart)) ++k;
@@ -75,24 +75,20 @@ void PsDemuxer::parse(DemuxSink& sink) {
   }
 }
 
-void PsDemuxer::lostSync() {
+void PsDemuxer::lostSync(DemuxSink& sink) {
   synced_ = false;
-  if (video_.stream) video_.stream->markBroken();
+  if (video_.stream) video_.stream->lose(sink);
 }
 
 void PsDemuxer::element(const std::uint8_t* p, std::size_t n, DemuxSink& sink) {
   switch (p[3]) {
     case kPackStart:
-    case kSystemHeader:
-      return;
+    case kSystemHeader: return;
     case kProgramEnd:
       if (video_.stream) video_.stream->finish(sink);
       return;
-    case kStreamMap:
-      streamMap(p, n, sink);
-      return;
-    default:
-      pesPacket(p, n, sink);
+    case kStreamMap: streamMap(p, n, sink); return;
+    default: pesPacket(p, n, sink);
   }
 }
 
@@ -101,7 +97,8 @@ void PsDemuxer::streamMap(const std::uint8_t* p, std::size_t n, DemuxSink& sink)
   if (n < 16 || !(p[6] & 0x80)) return;  // too short, or not yet in force
   std::size_t i = 10 + (static_cast<std::size_t>(p[8]) << 8 | p[9]);
   if (i + 2 > n) return;
-  const std::size_t mapEnd = std::min(n - 4, i + 2 + (static_cast<std::size_t>(p[i]) << 8 | p[i + 1]));
+  const std::size_t mapEnd =
+      std::min(n - 4, i + 2 + (static_cast<std::size_t>(p[i]) << 8 | p[i + 1]));
   i += 2;
   int videoId = -1, audioId = -1;
   StreamKind video, audio;
@@ -131,7 +128,8 @@ void PsDemuxer::play(Played& played, int id, const StreamKind& kind, DemuxSink& 
     played.stream.reset();
   }
   played.id = id;
-  if (id >= 0) played.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
+  if (id >= 0)
+    played.stream.reset(new ElementaryStream(kind, maxUnitBytes_, nominalFrameMs_, timeline_));
 }
 
 ElementaryStream* PsDemuxer::streamFor(std::uint8_t id, const std::uint8_t* payload,
@@ -162,25 +160,25 @@ void PsDemuxer::pesPacket(const std::uint8_t* p, std::size_t n, DemuxSink& sink)
   if (pesHasNoOptionalHeader(p[3])) return;  // padding and private data
   PesHeader pes;
   if (!parsePesHeader(p, n, pes)) {
-    if (video_.stream && video_.id == p[3]) {
-      video_.stream->markBroken();
-      sink.damaged();
-    }
+    if (video_.stream && video_.id == p[3]) video_.stream->lose(sink);
     return;
   }
   ElementaryStream* stream = streamFor(p[3], p + pes.headerBytes, n - pes.headerBytes);
   if (!stream) return;
-  stream->beginPes(pes, sink);
-  stream->append(p + pes.headerBytes, n - pes.headerBytes);
-  if (!stream->kind().video) stream->finish(sink);
+  stream->beginPes(pes, p + pes.headerBytes, n - pes.headerBytes, sink);
+  if (!stream->kind().video) stream->endPes(sink);  // an audio unit is one PES packet
 }
 
-bool PsDemuxer::holdsOpenUnit() const {
-  return video_.stream && video_.stream->open() && video_.stream->bytesHeld() > 0;
+bool PsDemuxer::holdsOpenUnit(std::uint32_t& stampMs) const {
+  return video_.stream && video_.stream->holdsOpenUnit(stampMs);
 }
 
 void PsDemuxer::closeOpenUnit(DemuxSink& sink) {
-  if (holdsOpenUnit()) video_.stream->finish(sink);
+  if (video_.stream) video_.stream->closeIdle(sink);
+}
+
+std::uint32_t PsDemuxer::idleCloseMs() const {
+  return video_.stream ? video_.stream->idleCloseMs() : ElementaryStream::kFirstIdleCloseMs;
 }
 
 std::size_t PsDemuxer::bytesHeld() const {

@@ -19,8 +19,9 @@ class PsDemuxer final : public Demuxer {
   PsDemuxer(vdstream::Codec forcedCodec, std::size_t maxUnitBytes, std::uint32_t nominalFrameMs);
 
   void push(const std::uint8_t* data, std::size_t length, DemuxSink& sink) override;
-  bool holdsOpenUnit() const override;
+  bool holdsOpenUnit(std::uint32_t& stampMs) const override;
   void closeOpenUnit(DemuxSink& sink) override;
+  std::uint32_t idleCloseMs() const override;
   std::size_t bytesHeld() const override;
   void reset() override;
 
@@ -35,7 +36,7 @@ class PsDemuxer final : public Demuxer {
   void pesPacket(const std::uint8_t* p, std::size_t n, DemuxSink& sink);
   // The played stream a PES stream id belongs to; nullptr when not played.
   ElementaryStream* streamFor(std::uint8_t id, const std::uint8_t* payload, std::size_t n);
-  void lostSync();
+  void lostSync(DemuxSink& sink);
 
   struct Played {
     int id = -1;  // PES stream id; -1: none yet

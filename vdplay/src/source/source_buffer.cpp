@@ -160,9 +160,11 @@ void SourceBuffer::DemuxOutput::video(VideoUnit&& unit) {
   source_.demuxed_.push_back(std::move(unit));
 }
 
-bool SourceBuffer::holdsOpenUnit() const {
+bool SourceBuffer::holdsOpenUnit(std::chrono::milliseconds& idle, std::uint32_t& stampMs) const {
   std::lock_guard<std::mutex> lk(m_);
-  return demuxer_ && demuxer_->holdsOpenUnit();
+  if (!demuxer_ || !demuxer_->holdsOpenUnit(stampMs)) return false;
+  idle = std::chrono::milliseconds(demuxer_->idleCloseMs());
+  return true;
 }
 
 void SourceBuffer::closeOpenUnit(std::uint64_t clearsSeen) {

@@ -4,6 +4,7 @@
 // as soon as the decoder has taken them, so nothing waits for the display.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -51,7 +52,8 @@ class SourceBuffer {
   // A program or transport stream has a video unit under way whose end no
   // mark has shown yet; once no bytes come for a while, closeOpenUnit takes
   // it as complete (unless the buffer was cleared since clearsSeen).
-  bool holdsOpenUnit() const;
+  // idle: how long to wait for more of it; stampMs: its time.
+  bool holdsOpenUnit(std::chrono::milliseconds& idle, std::uint32_t& stampMs) const;
   void closeOpenUnit(std::uint64_t clearsSeen);
   // Forgets every byte waiting.
   void clear();

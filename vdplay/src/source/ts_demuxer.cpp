@@ -17,9 +17,9 @@ std::size_t adaptationFieldNeeds(const std::uint8_t* field, std::size_t length) 
   if (length == 0) return 0;
   const std::uint8_t flags = field[0];
   std::size_t need = 1;
-  if (flags & 0x10) need += 6;  // PCR
-  if (flags & 0x08) need += 6;  // OPCR
-  if (flags & 0x04) need += 1;  // splice countdown
+  if (flags & 0x10) need += 6;                                   // PCR
+  if (flags & 0x08) need += 6;                                   // OPCR
+  if (flags & 0x04) need += 1;                                   // splice countdown
   if ((flags & 0x02) && need < length) need += 1 + field[need];  // private data
   if ((flags & 0x01) && need < length) need += 1 + field[need];  // extension
   return need;
@@ -32,33 +32,53 @@ TsDemuxer::TsDemuxer(vdstream::Codec forcedCodec, std::size_t maxUnitBytes,
     : forcedCodec_(forcedCodec), maxUnitBytes_(maxUnitBytes), nominalFrameMs_(nominalFrameMs) {}
 
 void TsDemuxer::push(const std::uint8_t* data, std::size_t length, DemuxSink& sink) {
+  // The time code of a 192-byte packet whose 188 bytes came earlier.
+  const std::size_t skip = std::min(timecodeToSkip_, length);
+  timecodeToSkip_ -= skip;
+  data += skip;
+  length -= skip;
   while (length > 0) {
     if (carry_.empty()) {
       const std::size_t used = scan(data, length, sink);
-      carry_.assign(data + used, data + length);  // the rest waits for more bytes
+      if (used >= length) {
+        timecodeToSkip_ = used - length;
+        carry_.clear();
+      } else {
+        carry_.assign(data + used, data + length);  // the rest waits for more bytes
+      }
       return;
     }
     // Complete the carried packet, or gather bytes to find the sync again.
-    const std::size_t want = synced_ && carry_.size() < stride_ ? stride_ - carry_.size() : length;
+    const std::size_t want =
+        synced_ && carry_.size() < kPacketSize ? kPacketSize - carry_.size() : length;
     const std::size_t take = std::min(want, length);
     carry_.insert(carry_.end(), data, data + take);
     data += take;
     length -= take;
-    const std::size_t used = scan(carry_.data(), carry_.size(), sink);
-    carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
+    const std::size_t carried = carry_.size();
+    const std::size_t used = scan(carry_.data(), carried, sink);
+    carry_.erase(carry_.begin(),
+                 carry_.begin() + static_cast<std::ptrdiff_t>(std::min(used, carried)));
+    if (used > carried) {
+      // The last packet's time code lies in the bytes still to come.
+      const std::size_t more = std::min(used - carried, length);
+      data += more;
+      length -= more;
+      timecodeToSkip_ = used - carried - more;
+    }
   }
 }
 
 std::size_t TsDemuxer::scan(const std::uint8_t* p, std::size_t n, DemuxSink& sink) {
   std::size_t pos = 0;
-  while (n - pos >= stride_) {
+  while (pos < n && n - pos >= (synced_ ? kPacketSize : stride_)) {
     if (synced_) {
       if (p[pos] == kSyncByte) {
         packet(p + pos, sink);
-        pos += stride_;
+        pos += stride_;  // may pass n by the next packet's time code
         continue;
       }
-      lostSync();
+      lostSync(sink);
     }
     // In sync again where two packets in a row start with the sync byte,
     // 188 bytes apart, or 192 with time codes between them.
@@ -86,10 +106,10 @@ std::size_t TsDemuxer::scan(const std::uint8_t* p, std::size_t n, DemuxSink& sin
   return pos;
 }
 
-void TsDemuxer::lostSync() {
+void TsDemuxer::lostSync(DemuxSink& sink) {
   synced_ = false;
   for (auto& entry : pids_) {
-    if (entry.second.stream) entry.second.stream->markBroken();
+    if (entry.second.stream) entry.second.stream->lose(sink);
     entry.second.section.clear();
     entry.second.lastCounter = -1;
   }
@@ -103,7 +123,7 @@ void TsDemuxer::packet(const std::uint8_t* p, DemuxSink& sink) {
   if (!table && (it == pids_.end() || !it->second.stream)) return;  // a stream not played
   Pid& state = pids_[pid];
   if (p[1] & 0x80) {  // the transport marked it damaged
-    if (state.stream) state.stream->markBroken();
+    if (state.stream) state.stream->lose(sink);
     state.section.clear();
     return;
   }
@@ -117,7 +137,7 @@ void TsDemuxer::packet(const std::uint8_t* p, DemuxSink& sink) {
   if (control & 0x02) {
     const std::size_t fieldLength = p[4];
     if (fieldLength > kPacketSize - 5) {
-      if (state.stream) state.stream->markBroken();
+      if (state.stream) state.stream->lose(sink);
       return;
     }
     discontinuity = fieldLength > 0 && (p[5] & 0x80);
@@ -128,7 +148,7 @@ void TsDemuxer::packet(const std::uint8_t* p, DemuxSink& sink) {
   if (state.lastCounter >= 0 && !discontinuity) {
     if (counter == state.lastCounter) return;  // sent twice
     if (counter != ((state.lastCounter + 1) & 0x0F)) {
-      if (state.stream) state.stream->markBroken();
+      if (state.stream) state.stream->lose(sink);
       state.section.clear();
     }
   }
@@ -251,22 +271,16 @@ void TsDemuxer::playStream(int& playedPid, int pid, const StreamKind& kind, Demu
 void TsDemuxer::pesPayload(Pid& state, const std::uint8_t* p, std::size_t n, bool unitStart,
                            bool lastOfPes, DemuxSink& sink) {
   ElementaryStream& stream = *state.stream;
+  PesHeader pes;
   if (unitStart) {
-    PesHeader pes;
     if (!parsePesHeader(p, n, pes)) {
-      stream.finish(sink);
-      stream.markBroken();
+      stream.lose(sink);
       state.pesRemaining = 0;
-      sink.damaged();
       return;
     }
-    stream.beginPes(pes, sink);
     p += pes.headerBytes;
     n -= pes.headerBytes;
     state.pesRemaining = pes.packetLength ? 6 + pes.packetLength - pes.headerBytes : 0;
-    if (!stream.open()) return;
-  } else if (!stream.open()) {
-    return;  // the middle of a PES packet whose start was not seen
   }
   bool ended = lastOfPes;
   if (state.pesRemaining) {
@@ -274,20 +288,32 @@ void TsDemuxer::pesPayload(Pid& state, const std::uint8_t* p, std::size_t n, boo
     state.pesRemaining -= n;
     ended = ended || state.pesRemaining == 0;
   }
-  stream.append(p, n);
-  if (ended) stream.finish(sink);
+  if (unitStart) {
+    stream.beginPes(pes, p, n, sink);
+  } else {
+    stream.continuePes(p, n, sink);  // nothing when the start was not seen
+  }
+  if (ended) stream.endPes(sink);
 }
 
-bool TsDemuxer::holdsOpenUnit() const {
-  if (videoPid_ < 0) return false;
+ElementaryStream* TsDemuxer::videoStream() const {
+  if (videoPid_ < 0) return nullptr;
   const auto it = pids_.find(static_cast<std::uint16_t>(videoPid_));
-  return it != pids_.end() && it->second.stream && it->second.stream->open() &&
-         it->second.stream->bytesHeld() > 0;
+  return it != pids_.end() ? it->second.stream.get() : nullptr;
+}
+
+bool TsDemuxer::holdsOpenUnit(std::uint32_t& stampMs) const {
+  const ElementaryStream* video = videoStream();
+  return video && video->holdsOpenUnit(stampMs);
 }
 
 void TsDemuxer::closeOpenUnit(DemuxSink& sink) {
-  if (!holdsOpenUnit()) return;
-  pids_.find(static_cast<std::uint16_t>(videoPid_))->second.stream->finish(sink);
+  if (ElementaryStream* video = videoStream()) video->closeIdle(sink);
+}
+
+std::uint32_t TsDemuxer::idleCloseMs() const {
+  const ElementaryStream* video = videoStream();
+  return video ? video->idleCloseMs() : ElementaryStream::kFirstIdleCloseMs;
 }
 
 std::size_t TsDemuxer::bytesHeld() const {
@@ -301,6 +327,7 @@ std::size_t TsDemuxer::bytesHeld() const {
 
 void TsDemuxer::reset() {
   carry_.clear();
+  timecodeToSkip_ = 0;
   timeline_.reset();
   synced_ = false;
   for (auto& entry : pids_) {

@@ -23,8 +23,9 @@ class TsDemuxer final : public Demuxer {
   TsDemuxer(vdstream::Codec forcedCodec, std::size_t maxUnitBytes, std::uint32_t nominalFrameMs);
 
   void push(const std::uint8_t* data, std::size_t length, DemuxSink& sink) override;
-  bool holdsOpenUnit() const override;
+  bool holdsOpenUnit(std::uint32_t& stampMs) const override;
   void closeOpenUnit(DemuxSink& sink) override;
+  std::uint32_t idleCloseMs() const override;
   std::size_t bytesHeld() const override;
   void reset() override;
 
@@ -37,7 +38,8 @@ class TsDemuxer final : public Demuxer {
   };
 
   // Consumes a run of bytes that starts at a packet boundary (or not, after
-  // a loss of sync); returns how many bytes are used.
+  // a loss of sync); returns how many bytes are used, which may pass the
+  // end by the time code of a 192-byte packet.
   std::size_t scan(const std::uint8_t* data, std::size_t length, DemuxSink& sink);
   void packet(const std::uint8_t* p, DemuxSink& sink);
   void tablePayload(std::uint16_t pid, Pid& state, const std::uint8_t* p, std::size_t n,
@@ -47,17 +49,19 @@ class TsDemuxer final : public Demuxer {
   void programAssociation(const std::uint8_t* s, std::size_t n);
   void programMap(const std::uint8_t* s, std::size_t n, DemuxSink& sink);
   void playStream(int& playedPid, int pid, const StreamKind& kind, DemuxSink& sink);
-  void lostSync();
-  void pesPayload(Pid& state, const std::uint8_t* p, std::size_t n, bool unitStart,
-                  bool lastOfPes, DemuxSink& sink);
+  void lostSync(DemuxSink& sink);
+  ElementaryStream* videoStream() const;
+  void pesPayload(Pid& state, const std::uint8_t* p, std::size_t n, bool unitStart, bool lastOfPes,
+                  DemuxSink& sink);
 
   vdstream::Codec forcedCodec_;
   std::size_t maxUnitBytes_;
   std::uint32_t nominalFrameMs_;
-  TimestampUnwrapper timeline_;  // one time line for every stream
+  TimestampUnwrapper timeline_;      // one time line for every stream
   std::vector<std::uint8_t> carry_;  // the start of a packet not yet complete
   bool synced_ = false;
   std::size_t stride_ = kPacketSize;  // from one packet's sync byte to the next
+  std::size_t timecodeToSkip_ = 0;    // of the next packet, not yet come
   std::map<std::uint16_t, Pid> pids_;
   int pmtPid_ = -1;
   int videoPid_ = -1;

@@ -112,6 +112,24 @@ def encoded_units(codec, frames=4):
     return [data[a:b] for a, b in zip(starts, starts[1:] + [len(data)])]
 
 
+# Audio packets between the pictures: G.711 A-law and mu-law (a 20 ms packet
+# of a made-up wave), AAC frames with ADTS headers (a silent AAC-LC frame, as
+# encoders write them, and one cut short), and audio with a compressed codec.
+alaw = bytes(((i * 37) ^ 0x55) & 0xFF for i in range(160))
+mulaw = bytes((0xFF - (i * 29) % 256) for i in range(160))
+def adts(payload, rate_index=3, channels=1):
+    length = len(payload) + 7
+    return bytes([0xFF, 0xF1, (1 << 6) | (rate_index << 2) | (channels >> 2),
+                  ((channels & 3) << 6) | (length >> 11), (length >> 3) & 0xFF,
+                  ((length & 7) << 5) | 0x1F, 0xFC]) + payload
+silent_aac = adts(bytes([0x21, 0x10, 0x04, 0x60, 0x8C, 0x1C]))
+with_audio = (raw(W, H, 0, 0) + packet(alaw, 0, 5) + packet(mulaw, 20, 6) + packed(W, H, 1, 40) +
+              packet(silent_aac * 3, 40, 7) + packet(silent_aac[:9], 61, 7) + raw(W, H, 2, 80) +
+              packet(adts(bytes(range(40)), 4, 2), 80, 7))
+write("stream_parser", "audio_packets", parser_input(0, 11, 0, file_header(W, H), with_audio))
+write("stream_parser", "audio_tight_pool_reset",
+      parser_input(4 | 2, 13, 0, file_header(W, H), with_audio + packet(b"", 99, 5)))
+
 for codec, name in ((1, "h264"), (2, "h265")):
     units = encoded_units(codec)
     if units is None:
@@ -125,6 +143,9 @@ for codec, name in ((1, "h264"), (2, "h265")):
     damaged = bytearray(packets)
     for i in range(len(damaged) // 2, len(damaged), 11):
         damaged[i] ^= 0x41
+    write("stream_parser", name + "_with_audio",
+          parser_input(0, 7, 0, codec_header(32, 32, codec, 0),
+                       packet(silent_aac, 0, 7) + packets + packet(alaw, 20, 5)))
     write("stream_parser", name + "_damaged_other_codec",
           parser_input(2, 1, 0, codec_header(32, 32, codec, 0),
                        bytes(damaged) + packet(units[0], 0, 5 - codec)))

@@ -75,8 +75,18 @@
  *    12  uint32   payload type: 1 = raw I420 picture (w*h*3/2 bytes),
  *                 2 = the same picture compressed with zlib (compress2),
  *                 3 = one H.264 access unit, 4 = one H.265 access unit
- *                 (Annex-B, decode order, time stamp = presentation time)
+ *                 (Annex-B, decode order, time stamp = presentation time),
+ *                 audio: 5 = G.711 A-law, 6 = G.711 mu-law (8 kHz mono,
+ *                 one byte a sample), 7 = AAC frames with their ADTS
+ *                 headers; 1..65536 bytes, time stamp = presentation time
+ *                 of the first sample on the pictures' time line
  *    16  payload
+ *
+ *   Audio packets may come with any codec and framing 0, interleaved with
+ *   the pictures in time order. They go to the port's sound (see
+ *   VdPlay_PlaySound) as soon as they are whole in the buffer, ahead of the
+ *   pictures before them. An audio unit that does not decode is counted
+ *   (VdPlayX_GetStats) and skipped; the pictures never wait for the sound.
  *
  *   With framing 1 the bytes after the header are the elementary stream
  *   itself, fed as it arrives; pictures follow the header's frame rate.
@@ -228,11 +238,28 @@ VDPLAY_API VdBool VDPLAY_CALL VdPlay_Slow(VdLong port);
  * available. 2 when not playing. */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_OneByOne(VdLong port);
 
-/* Sound on for this port (and off for the others) / off for every port. */
+/* Sound on for this port (and off for the others) / off for every port.
+ * The port's audio (packet types 5 to 7, or the audio of a program or
+ * transport stream) plays while the port plays at normal speed; pause, fast,
+ * slow and single frames are silent, and VdPlay_ResetSourceBuffer drops the
+ * sound queued. While it plays, the pictures are shown against the sound
+ * heard (the sound leads; a picture and its sound stay within 40 ms).
+ * Decoding: G.711 everywhere; AAC and MPEG audio natively through FFmpeg's
+ * libavcodec (the codec module), while the Windows build has no AAC or MPEG
+ * audio decoder (it links no codec library, as for H.264/H.265) and plays
+ * those streams silent. Output: natively PulseAudio (or PipeWire's server)
+ * through libpulse-simple, else ALSA's default device, both loaded at run
+ * time; on Windows waveOut (winmm.dll, loaded at run time). With no server
+ * or device the sound is off and nothing else changes: nothing blocks,
+ * nothing is printed, and it is tried again every second and at the next
+ * PlaySound. */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_PlaySound(VdLong port);
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_StopSound(void);
 
-/* 0..65535; larger values fail with 1. */
+/* 0..65535; larger values fail with 1. Linear in amplitude: each sample is
+ * multiplied by volume / 65535, so 65535 plays the sound as it is, 32767 at
+ * half its amplitude (-6 dB) and 0 silent. The player's 0..100 becomes
+ * volume * 655.35 (50 -> 32767). */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetVolume(VdLong port, VdDword volume);
 
 /* Paints the last frame again (into the play window, if any). 2 without a stream. */
@@ -311,6 +338,9 @@ typedef struct VdPlayStats {
   VdDword stepping;        /* 1 while stepping (VdPlay_OneByOne) */
   VdDword playing;         /* 1 while the display thread runs */
   VdDword streamOpen;      /* 1 while a stream is open */
+  VdDword audioUnitsPlayed;  /* audio units decoded and written to the sound output */
+  VdDword audioUnitsDamaged; /* audio units that did not decode, skipped */
+  VdDword soundHeard;      /* 1 while this port's sound goes to a sound output */
 } VdPlayStats;
 
 /* Fills *out; fails with 1 for a bad port or null out. Works without a stream. */

@@ -14,6 +14,12 @@
 //   auto header = vdstream::makeFileHeader(1920, 1080, 25, 1, vdstream::Codec::H264);
 //   vdstream::appendPacket(data, accessUnit, accessUnitBytes, ptsMs, vdstream::Payload::H264);
 //
+// Audio units go into packets of their own, interleaved in time order with
+// the pictures (VdPlay plays them on the port that has the sound):
+//
+//   vdstream::appendPacket(data, aacFrameWithAdts, bytes, ptsMs, vdstream::Payload::AacAdts);
+//   vdstream::appendPacket(data, alawBytes, 160, ptsMs, vdstream::Payload::G711ALaw);  // 20 ms
+//
 // Link the static library `vdstream`.
 #pragma once
 
@@ -116,7 +122,8 @@ std::vector<std::uint8_t> makeFileHeader(std::uint32_t width, std::uint32_t heig
 // Appends one packet carrying the picture (size bytes, normally
 // pictureBytes(w, h)) to out. zlibLevel 0..9 applies to Payload::Zlib.
 // Payload::H264 and H265 carry one access unit (data, size bytes) as it is,
-// stampMs being its presentation time.
+// stampMs being its presentation time; so do the audio payloads (G711ALaw,
+// G711MuLaw, AacAdts: up to kMaxAudioPayload bytes of audio).
 // Returns false, leaving out as it was, if compression fails.
 bool appendPacket(std::vector<std::uint8_t>& out, const std::uint8_t* picture, std::size_t size,
                   std::uint32_t stampMs, Payload type, int zlibLevel = 1);

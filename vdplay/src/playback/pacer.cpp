@@ -108,4 +108,17 @@ void Pacer::setShown(double stepMs, Clock::time_point now) {
   }
 }
 
+bool Pacer::follow(Clock::time_point heardAt, std::uint32_t stampMs) {
+  if (!shownSinceRestart_ || !lastStamped_ || step_ != 0) return false;
+  // Where the last frame shown would be due on the sound's time line.
+  const double lastMs = static_cast<double>(static_cast<std::int32_t>(lastStampMs_ - stampMs));
+  const Clock::time_point wanted =
+      heardAt + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(lastMs));
+  const double moveMs = std::chrono::duration<double, std::milli>(wanted - at(lastDueMs_)).count();
+  if (moveMs > kMaxFollowMs || moveMs < -kMaxFollowMs) return false;
+  anchor_ = heardAt;
+  lastDueMs_ = lastMs;
+  return true;
+}
+
 }  // namespace vdplay

@@ -45,6 +45,18 @@ class Pacer {
   void shown(Clock::time_point now);
   void shown(Clock::time_point now, std::uint32_t stampMs);
 
+  // The sound stage heard the sample stamped stampMs at heardAt: the
+  // pictures' schedule moves so that the frame with that stamp would be due
+  // then (when a stamped frame was shown since the restart, and the move is
+  // under kMaxFollowMs; a larger one is another time line). True when it moved.
+  bool follow(Clock::time_point heardAt, std::uint32_t stampMs);
+  static constexpr double kMaxFollowMs = 2000;
+  // The stamp of the last frame shown, when it had one.
+  bool lastStamp(std::uint32_t& stampMs) const {
+    stampMs = lastStampMs_;
+    return lastStamped_;
+  }
+
   // Seconds between frames at the current speed.
   double intervalSeconds() const { return interval_; }
 

@@ -85,4 +85,9 @@ void PlaybackClock::shown(TimePoint now, std::uint32_t stampMs) {
   }
 }
 
+bool PlaybackClock::followAudio(TimePoint heardAt, std::uint32_t stampMs) {
+  if (paused_ || stepping_ || restart_) return false;
+  return pacer_.follow(heardAt, stampMs);
+}
+
 }  // namespace vdplay

@@ -58,6 +58,15 @@ class PlaybackClock {
   void shown(TimePoint now);
   void shown(TimePoint now, std::uint32_t stampMs);
 
+  // While the port's sound plays (normal speed, neither paused nor
+  // stepping), the sound stage reports that the sample stamped stampMs is
+  // heard at heardAt: the pictures are shown against that from now on.
+  // False when nothing moved (another speed, pause, steps, no stamped
+  // picture shown since a restart, or a time line too far away).
+  bool followAudio(TimePoint heardAt, std::uint32_t stampMs);
+  // The stamp of the picture shown last, when it had one.
+  bool lastShownStamp(std::uint32_t& stampMs) const { return pacer_.lastStamp(stampMs); }
+
   int speed() const { return pacer_.speed(); }
   bool paused() const { return paused_; }
   bool stepping() const { return stepping_; }

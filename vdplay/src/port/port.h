@@ -85,6 +85,23 @@ class Port {
   std::uint32_t setOverlayMode(bool overlay, std::uint32_t colorKey);
   void stats(VdPlayStats& out);
 
+  // The sound stage's view of the port (sound_loop.cpp): the open stream,
+  // whether its sound is heard now (playing at normal speed, neither paused
+  // nor stepping) and the volume.
+  struct SoundTap {
+    std::shared_ptr<Stream> stream;
+    bool audible = false;
+    bool paused = false;
+    std::uint32_t volume = 0;
+    bool pictureStamped = false;      // a stamped picture was shown
+    std::uint32_t pictureStampMs = 0; // its stamp
+  };
+  SoundTap soundTap();
+  // Audio units the sound stage played, found damaged; whether it is heard.
+  void noteSound(std::uint32_t played, std::uint32_t damaged, bool heard);
+  // The sample stamped stampMs is heard at heardAt: the pictures follow.
+  void followAudio(std::chrono::steady_clock::time_point heardAt, std::uint32_t stampMs);
+
   // Process exit: stops the thread, waiting for it at most until deadline.
   void stopForExit(std::chrono::steady_clock::time_point deadline) {
     thread_.stopForExit(deadline);
@@ -129,6 +146,9 @@ class Port {
   std::uint32_t decoded_ = 0;
   std::uint32_t displayed_ = 0;
   std::uint32_t damaged_ = 0;
+  std::uint32_t audioPlayed_ = 0;
+  std::uint32_t audioDamaged_ = 0;
+  bool soundHeard_ = false;
 
   // Settings.
   DisplaySettings display_;

@@ -53,9 +53,44 @@ bool SourceBuffer::write(const std::uint8_t* data, std::size_t length) {
   }
   if (length > ring_.capacity() - waitingLocked()) return false;
   if (length == 0) return true;
-  if (!takeWholePacket(data, length) && !ring_.write(data, length)) return false;
+  if (!takeWholePacket(data, length)) {
+    if (!ring_.write(data, length)) return false;
+    ringIn_ += length;
+    scanAudioAhead();
+  }
   ++writes_;
   return true;
+}
+
+void SourceBuffer::scanAudioAhead() {
+  if (format_.framing != vdstream::Framing::Packets) return;
+  const std::uint64_t front = ringFront();
+  if (scanAt_ < front) scanAt_ = front;  // the parser went past (junk, or units taken)
+  while (!queuedAhead_.empty() && queuedAhead_.front() < front) queuedAhead_.pop_front();
+  for (;;) {
+    const auto offset = static_cast<std::size_t>(scanAt_ - front);
+    if (ring_.size() - offset < vdstream::kPacketHeaderSize) return;
+    std::uint8_t head[vdstream::kPacketHeaderSize];
+    ring_.copyOut(offset, head, sizeof head);
+    if (std::memcmp(head, vdstream::kPacketMagic, 4) != 0) return;
+    const std::uint32_t size = readLe32(head + 4);
+    const std::uint32_t type = readLe32(head + 12);
+    const bool audio = vdstream::isAudioPayload(type);
+    if (type < static_cast<std::uint32_t>(vdstream::Payload::Raw) || type > static_cast<std::uint32_t>(vdstream::Payload::AacAdts) ||
+        size > ring_.capacity() - vdstream::kPacketHeaderSize ||
+        (audio && (size == 0 || size > vdstream::kMaxAudioPayload)))
+      return;
+    if (ring_.size() - offset - vdstream::kPacketHeaderSize < size) return;  // not whole yet
+    if (audio) {
+      try {
+        queuedAhead_.push_back(scanAt_);
+      } catch (const std::bad_alloc&) {
+        return;  // the parser queues it when it gets there
+      }
+      copyAudio(offset + vdstream::kPacketHeaderSize, size, type, readLe32(head + 8));
+    }
+    scanAt_ += vdstream::kPacketHeaderSize + size;
+  }
 }
 
 // Only while the ring is empty, so that the order of the bytes stays, and
@@ -91,8 +126,14 @@ bool SourceBuffer::takeWholePacket(const std::uint8_t* data, std::size_t length)
 }
 
 void SourceBuffer::queueAudioPacket(const InputUnit& unit) {
+  copyAudio(unit.offset, static_cast<std::uint32_t>(unit.size), unit.type, unit.stampMs);
+  ring_.consume(unit.totalSize);
+}
+
+void SourceBuffer::copyAudio(std::size_t offset, std::uint32_t size, std::uint32_t type,
+                             std::uint32_t stampMs) {
   AudioUnit audio;
-  switch (static_cast<vdstream::Payload>(unit.type)) {
+  switch (static_cast<vdstream::Payload>(type)) {
     case vdstream::Payload::G711MuLaw:
       audio.codec = AudioCodec::G711MuLaw;
       break;
@@ -103,16 +144,15 @@ void SourceBuffer::queueAudioPacket(const InputUnit& unit) {
       audio.codec = AudioCodec::G711ALaw;
       break;
   }
-  audio.stampMs = unit.stampMs;
+  audio.stampMs = stampMs;
   audio.stamped = true;
   try {
-    audio.bytes.resize(unit.size);
-    ring_.copyOut(unit.offset, audio.bytes.data(), unit.size);
+    audio.bytes.resize(size);
+    ring_.copyOut(offset, audio.bytes.data(), size);
     audio_.push(std::move(audio));
   } catch (const std::bad_alloc&) {
     // The unit is lost; the pictures go on.
   }
-  ring_.consume(unit.totalSize);
 }
 
 void SourceBuffer::DemuxOutput::video(VideoUnit&& unit) {
@@ -146,6 +186,8 @@ void SourceBuffer::clear() {
   demuxDamaged_ = 0;
   audio_.clear();
   ring_.clear();
+  scanAt_ = ringIn_;
+  queuedAhead_.clear();
   reader_.reset();
   whole_.clear();
   wholeBytes_ = 0;

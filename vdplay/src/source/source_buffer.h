@@ -114,7 +114,12 @@ class SourceBuffer {
       taken.damaged += found.damaged;
       if (!found.found) return taken;
       if (!vdstream::isAudioPayload(unit.type)) break;
-      queueAudioPacket(unit);
+      if (!queuedAhead_.empty() && queuedAhead_.front() == ringFront()) {
+        queuedAhead_.pop_front();  // its copy went to the audio queue when it came
+        ring_.consume(unit.totalSize);
+      } else {
+        queueAudioPacket(unit);
+      }
     }
     taken.found = true;
     SourceUnit source;
@@ -124,6 +129,7 @@ class SourceBuffer {
     source.codec = format_.codec;
     taken.accepted = use(source);
     ring_.consume(unit.totalSize);
+    scanAudioAhead();
     return taken;
   }
 
@@ -137,6 +143,14 @@ class SourceBuffer {
   bool takeWholePacket(const std::uint8_t* data, std::size_t length);
   // Moves an audio packet from the ring to the audio queue.
   void queueAudioPacket(const InputUnit& unit);
+  // Copies the audio packets that have come whole into the audio queue at
+  // once, ahead of the pictures before them, so that the sound stage has
+  // them in time (the sound leads; the pictures follow it). Only over
+  // well-formed packets from the front on: at the first bytes that are no
+  // packet it stops until the parser has dealt with them.
+  void scanAudioAhead();
+  void copyAudio(std::size_t offset, std::uint32_t size, std::uint32_t type, std::uint32_t stampMs);
+  std::uint64_t ringFront() const { return ringIn_ - ring_.size(); }
   std::size_t waitingLocked() const;
   // Where a demuxer's finds go.
   class DemuxOutput final : public DemuxSink {
@@ -155,6 +169,9 @@ class SourceBuffer {
   ByteRing ring_;
   InputReader reader_;
   AudioQueue audio_;
+  std::uint64_t ringIn_ = 0;   // bytes ever written into the ring
+  std::uint64_t scanAt_ = 0;   // where scanAudioAhead goes on (as ringIn_ counts)
+  std::deque<std::uint64_t> queuedAhead_;  // audio packets already queued, by position
   std::shared_ptr<FramePool> wholePool_;  // raw streams only
   std::list<WholePacket> whole_;  // before every byte in the ring; no memory until used
   std::size_t wholeBytes_ = 0;

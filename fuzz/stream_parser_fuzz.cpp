@@ -220,6 +220,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (refused != 0 || !poolAllowed || pool < vdplay::minPoolBytes(format)) return 0;
+  // Program and transport streams count their access units against the
+  // pool, not the bytes as pushed: the demuxer targets take them apart.
+  if (vdstream::isMpegFraming(format.framing)) return 0;
 
   // The ring is kept from run to run while the pool size stays the same:
   // allocating half a megabyte for every run would cost more than parsing.

@@ -26,6 +26,8 @@ extern "C" {
 
 #include "BenchSupport.h"
 #include "CodecClips.h"
+#include "CpuTime.h"
+#include "FfmpegDecoder.h"
 #include "StandInSupport.h"
 #include "Targets.h"
 
@@ -38,28 +40,9 @@ using sp_test::ClipRecipe;
 constexpr std::uint32_t kFps = 25;
 constexpr std::uint32_t kRealRateSeconds = 10;
 
-double ProcessCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-// Resident memory of the process in MB (VmRSS).
-double ResidentMb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-  }
-  return 0;
-}
+using bench::ProcessCpuSeconds;
+using bench::ResidentMb;
+using bench::ThreadCpuSeconds;
 
 // The benchmarks need only the access units, not FFmpeg's reference pictures.
 const Clip& MadeClip(ClipRecipe recipe) {
@@ -261,49 +244,6 @@ void ReportRealRun(benchmark::State& state, const RealRun& run, int ports, std::
 // ------------------------------------------------------------ decoding cost
 
 // FFmpeg's own decoder, one context per stream, single-threaded.
-class FfmpegStream {
- public:
-  FfmpegStream() {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    ctx_ = avcodec_alloc_context3(codec);
-    ctx_->thread_count = 1;
-    packet_ = av_packet_alloc();
-    frame_ = av_frame_alloc();
-    if (avcodec_open2(ctx_, codec, nullptr) < 0) throw std::runtime_error("no H.264 decoder");
-  }
-  ~FfmpegStream() {
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    avcodec_free_context(&ctx_);
-  }
-  FfmpegStream(const FfmpegStream&) = delete;
-  FfmpegStream& operator=(const FfmpegStream&) = delete;
-
-  // Decodes one access unit, or with nullptr the pictures held for reordering.
-  void Decode(const sp_test::AccessUnit* unit) {
-    if (unit != nullptr) {
-      padded_ = unit->data;
-      padded_.resize(padded_.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-      packet_->data = padded_.data();
-      packet_->size = static_cast<int>(unit->data.size());
-      avcodec_send_packet(ctx_, packet_);
-    } else {
-      avcodec_send_packet(ctx_, nullptr);
-    }
-    while (avcodec_receive_frame(ctx_, frame_) == 0) {
-      ++pictures_;
-      av_frame_unref(frame_);
-    }
-  }
-  int Pictures() const { return pictures_; }
-
- private:
-  AVCodecContext* ctx_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  AVFrame* frame_ = nullptr;
-  std::vector<std::uint8_t> padded_;
-  int pictures_ = 0;
-};
 
 // FFmpeg's own single-threaded decode of `frames` access units of the clip
 // per stream, stream i from unit starts[i], all in one thread: its CPU time.
@@ -313,8 +253,8 @@ class FfmpegStream {
 // to back.
 double FfmpegDecodeSeconds(const Clip& clip, const std::vector<std::size_t>& starts,
                            std::uint32_t frames, bool paced) {
-  std::vector<std::unique_ptr<FfmpegStream>> streams;
-  for (std::size_t i = 0; i < starts.size(); ++i) streams.push_back(std::make_unique<FfmpegStream>());
+  std::vector<std::unique_ptr<bench::FfmpegDecoder>> streams;
+  for (std::size_t i = 0; i < starts.size(); ++i) streams.push_back(std::make_unique<bench::FfmpegDecoder>(AV_CODEC_ID_H264, 1));
   const double t0 = ThreadCpuSeconds();
   const Clock::time_point start = Clock::now();
   for (std::uint32_t frame = 0; frame <= frames; ++frame) {

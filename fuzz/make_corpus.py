@@ -112,6 +112,24 @@ def encoded_units(codec, frames=4):
     return [data[a:b] for a, b in zip(starts, starts[1:] + [len(data)])]
 
 
+# Audio packets between the pictures: G.711 A-law and mu-law (a 20 ms packet
+# of a made-up wave), AAC frames with ADTS headers (a silent AAC-LC frame, as
+# encoders write them, and one cut short), and audio with a compressed codec.
+alaw = bytes(((i * 37) ^ 0x55) & 0xFF for i in range(160))
+mulaw = bytes((0xFF - (i * 29) % 256) for i in range(160))
+def adts(payload, rate_index=3, channels=1):
+    length = len(payload) + 7
+    return bytes([0xFF, 0xF1, (1 << 6) | (rate_index << 2) | (channels >> 2),
+                  ((channels & 3) << 6) | (length >> 11), (length >> 3) & 0xFF,
+                  ((length & 7) << 5) | 0x1F, 0xFC]) + payload
+silent_aac = adts(bytes([0x21, 0x10, 0x04, 0x60, 0x8C, 0x1C]))
+with_audio = (raw(W, H, 0, 0) + packet(alaw, 0, 5) + packet(mulaw, 20, 6) + packed(W, H, 1, 40) +
+              packet(silent_aac * 3, 40, 7) + packet(silent_aac[:9], 61, 7) + raw(W, H, 2, 80) +
+              packet(adts(bytes(range(40)), 4, 2), 80, 7))
+write("stream_parser", "audio_packets", parser_input(0, 11, 0, file_header(W, H), with_audio))
+write("stream_parser", "audio_tight_pool_reset",
+      parser_input(4 | 2, 13, 0, file_header(W, H), with_audio + packet(b"", 99, 5)))
+
 for codec, name in ((1, "h264"), (2, "h265")):
     units = encoded_units(codec)
     if units is None:
@@ -125,6 +143,9 @@ for codec, name in ((1, "h264"), (2, "h265")):
     damaged = bytearray(packets)
     for i in range(len(damaged) // 2, len(damaged), 11):
         damaged[i] ^= 0x41
+    write("stream_parser", name + "_with_audio",
+          parser_input(0, 7, 0, codec_header(32, 32, codec, 0),
+                       packet(silent_aac, 0, 7) + packets + packet(alaw, 20, 5)))
     write("stream_parser", name + "_damaged_other_codec",
           parser_input(2, 1, 0, codec_header(32, 32, codec, 0),
                        bytes(damaged) + packet(units[0], 0, 5 - codec)))
@@ -203,6 +224,119 @@ extremes = bytes([4, 0, ok, ZERO, 5, 0, ok, 1, v(40), ZERO,
                   20, 0, ok, ZERO, 3, 12, 0, 19, ZERO, ZERO, 21, 0, ok])
 write("player_ops", "video_para_extremes", extremes)
 
+
+# ---------------------------------------------------------------- demuxers
+# Seeds start with the two control bytes of the targets: forced codec and
+# piece size, then how often the port closes an idle unit or resets.
+
+
+def pes(stream_id, payload, pts=None, bounded=True):
+    flags, header = (0x80, b"") if pts is None else (0x80, pts_bytes(pts))
+    head = bytes([0x80, 0x80 if pts is not None else 0, len(header)]) + header
+    length = len(head) + len(payload) if bounded else 0
+    return b"\x00\x00\x01" + bytes([stream_id]) + struct.pack(">H", length) + head + payload
+
+
+def pts_bytes(pts):
+    return bytes([0x21 | ((pts >> 29) & 0x0E), (pts >> 22) & 0xFF, ((pts >> 14) & 0xFE) | 1,
+                  (pts >> 7) & 0xFF, ((pts << 1) & 0xFE) | 1])
+
+
+def access_unit(hevc, size, seed):
+    head = (b"\x00\x00\x00\x01\x40\x01\x0c\x00\x00\x01\x26\x01\xaf" if hevc
+            else b"\x00\x00\x00\x01\x67\x42\x00\x00\x01\x65\x88")
+    body = bytes(((i * 7 + seed * 13) | 1) & 0xFF for i in range(size - len(head)))
+    return head + body
+
+
+def mpeg_crc(data):
+    crc = 0xFFFFFFFF
+    for b in data:
+        crc ^= b << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else crc << 1
+            crc &= 0xFFFFFFFF
+    return struct.pack(">I", crc)
+
+
+def program_stream(hevc=False, with_map=True, units=4, big=False):
+    out = b""
+    for i in range(units):
+        out += b"\x00\x00\x01\xba\x44\x00\x04\x00\x04\x01\x01\x89\xc3\xf8"
+        if with_map and i == 0:
+            body = bytes([0x80, 0x01, 0, 0, 0, 8, 0x24 if hevc else 0x1B, 0xE0, 0, 0, 0x90, 0xC0, 0, 0])
+            psm = b"\x00\x00\x01\xbc" + struct.pack(">H", len(body) + 4) + body
+            out += psm + mpeg_crc(psm)
+        unit = access_unit(hevc, 70000 if big and i == 1 else 300 + 97 * i, i)
+        for at in range(0, len(unit), 65000):
+            out += pes(0xE0, unit[at:at + 65000], 3600 * i if at == 0 else None)
+        out += pes(0xC0, bytes([0xD5]) * 160, 3600 * i)
+    return out + b"\x00\x00\x01\xb9"
+
+
+def ts_packets(pid, payload, counter, start=True):
+    out = b""
+    first = True
+    while payload:
+        room = 184
+        header = bytes([0x47, (0x40 if first and start else 0) | (pid >> 8), pid & 0xFF])
+        if len(payload) < room:
+            stuffing = room - len(payload) - 1
+            field = bytes([stuffing]) + (b"\x00" + b"\xff" * (stuffing - 1) if stuffing else b"")
+            out += header + bytes([0x30 | counter]) + field + payload
+            payload = b""
+        else:
+            out += header + bytes([0x10 | counter]) + payload[:room]
+            payload = payload[room:]
+        counter = (counter + 1) & 0x0F
+        first = False
+    return out, counter
+
+
+def section_packet(pid, section, counter):
+    packet = bytes([0x47, 0x40 | (pid >> 8), pid & 0xFF, 0x10 | counter, 0]) + section
+    return packet + b"\xff" * (188 - len(packet)), (counter + 1) & 0x0F
+
+
+def transport_stream(hevc=False, units=4, timecodes=False):
+    pat = b"\x00\xb0\x0d\x00\x01\xc1\x00\x00\x00\x01\xf0\x00"
+    pat += mpeg_crc(pat)
+    pmt = bytes([0x02, 0xB0, 0x17, 0, 1, 0xC1, 0, 0, 0xE1, 0x00, 0xF0, 0,
+                 0x24 if hevc else 0x1B, 0xE1, 0x00, 0xF0, 0, 0x0F, 0xE1, 0x01, 0xF0, 0])
+    pmt += mpeg_crc(pmt)
+    out, c = b"", [0, 0, 0, 0]
+    packet, c[0] = section_packet(0, pat, c[0])
+    out += packet
+    packet, c[1] = section_packet(0x1000, pmt, c[1])
+    out += packet
+    for i in range(units):
+        packet, c[2] = ts_packets(0x100, pes(0xE0, access_unit(hevc, 400 + 211 * i, i), 3600 * i, False), c[2])
+        out += packet
+        adts = b"\xff\xf1\x50\x80\x02\x1f\xfc" + b"\x21" * 10
+        packet, c[3] = ts_packets(0x101, pes(0xC0, adts, 3600 * i), c[3])
+        out += packet
+    if timecodes:
+        out = b"".join(b"\x00\x00\x47\x00" + out[i:i + 188] for i in range(0, len(out), 188))
+    return out
+
+
+demuxers = {
+    "ps_demuxer": {
+        "camera_h264": b"\x05\x03" + program_stream(),
+        "camera_h265": b"\x06\x04" + program_stream(hevc=True),
+        "no_map": b"\x04\x02" + program_stream(with_map=False),
+        "unit_over_two_pes": b"\x40\x01" + program_stream(big=True, units=3),
+    },
+    "ts_demuxer": {
+        "h264_with_aac": b"\x05\x03" + transport_stream(),
+        "h265": b"\x06\x04" + transport_stream(hevc=True),
+        "timecoded_m2ts": b"\x30\x02" + transport_stream(timecodes=True),
+        "one_byte_pieces": b"\x00\x01" + transport_stream(units=2),
+    },
+}
+for target, seeds in demuxers.items():
+    for name, data in seeds.items():
+        write(target, name, data)
 # ---------------------------------------------------------------- Annex-B splitter
 # [0] flags (bit 0 H.265, bit 1 end midway), [1] split seed, then the stream.
 # Hand-made NAL units: delimiters, parameter sets, IDR and P slices (first and

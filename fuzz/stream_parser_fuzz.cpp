@@ -1,6 +1,8 @@
 // Fuzzes the stand-in decoder's stream handling: the 40-byte file header,
 // the packet reader over data split at arbitrary points, and the decoders
-// behind it (raw, zlib, and H.264/H.265 access units or bare Annex-B streams).
+// behind it (raw, zlib, and H.264/H.265 access units or bare Annex-B streams),
+// and the audio packets (G.711 A-law and mu-law, AAC in ADTS) through the
+// sound stage's decoders.
 //
 // Input layout:
 //   [0]      flags: bits 0-1 choose the pool size (the player's 512000, its
@@ -22,6 +24,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -31,6 +34,7 @@
 #include "VdStreamFormat.h"
 #include "source/byte_ring.h"
 #include "source/input_reader.h"
+#include "decode/audio_decoder.h"
 #include "decode/picture_decoder.h"
 #include "source/stream_header.h"
 
@@ -41,9 +45,12 @@ constexpr VdLong kPort = 7;
 // needs more only goes through the header checks.
 constexpr std::size_t kLargestPool = 64u * 1024u * 1024u;
 
-void check(bool ok) {
-  if (!ok) std::abort();
+void checkAt(bool ok, int line) {
+  if (ok) return;
+  std::fprintf(stderr, "stream_parser_fuzz.cpp:%d: check failed\n", line);
+  std::abort();
 }
+#define check(ok) checkAt((ok), __LINE__)
 
 struct Splitter {
   std::uint32_t state;
@@ -56,6 +63,27 @@ struct Splitter {
     return (state & 0x100) ? 1 + state % 4096 : 1 + state % 37;
   }
 };
+
+// Decodes an audio payload as the sound stage does: whatever it holds, the
+// decoder either refuses it or gives out whole frames of 1 or 2 channels.
+void decodeAudio(const std::vector<std::uint8_t>& payload, std::uint32_t type) {
+  static std::unique_ptr<vdplay::AudioDecoder> decoders[3];
+  static bool tried[3];
+  const std::uint32_t index = type - static_cast<std::uint32_t>(vdstream::Payload::G711ALaw);
+  const vdplay::AudioCodec codecs[3] = {vdplay::AudioCodec::G711ALaw, vdplay::AudioCodec::G711MuLaw,
+                                        vdplay::AudioCodec::Aac};
+  if (!tried[index]) {
+    tried[index] = true;
+    vdplay::createAudioDecoder(codecs[index], decoders[index]);  // none for AAC without FFmpeg
+  }
+  if (!decoders[index]) return;
+  vdplay::PcmBlock pcm;
+  if (!decoders[index]->decode(payload.data(), payload.size(), pcm)) return;
+  check(pcm.channels == 1 || pcm.channels == 2);
+  check(pcm.rate > 0 && pcm.rate <= 192000);
+  check(pcm.samples.size() % pcm.channels == 0);
+  if (index < 2) check(pcm.samples.size() == payload.size() && pcm.rate == 8000);
+}
 
 // Runs the reader and decoder over what is buffered, as the display thread
 // does, until it needs more data. Returns the number of units taken out.
@@ -76,6 +104,17 @@ std::size_t drain(vdplay::ByteRing& ring, vdplay::InputReader& reader,
       return units;
     }
     check(unit.totalSize <= ring.size() && unit.offset + unit.size == unit.totalSize);
+    if (!bare && vdstream::isAudioPayload(unit.type)) {
+      // Audio packets go with any codec, to the sound stage.
+      check(unit.totalSize == vdstream::kPacketHeaderSize + unit.size);
+      check(unit.size > 0 && unit.size <= vdstream::kMaxAudioPayload);
+      std::vector<std::uint8_t> payload(unit.size);
+      ring.copyOut(unit.offset, payload.data(), payload.size());
+      decodeAudio(payload, unit.type);
+      ring.consume(unit.totalSize);
+      ++units;
+      continue;
+    }
     if (bare) {
       check(unit.type == 0 && unit.offset == 0 && unit.size > 0);
     } else {
@@ -181,6 +220,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (refused != 0 || !poolAllowed || pool < vdplay::minPoolBytes(format)) return 0;
+  // Program and transport streams count their access units against the
+  // pool, not the bytes as pushed: the demuxer targets take them apart.
+  if (vdstream::isMpegFraming(format.framing)) return 0;
 
   // The ring is kept from run to run while the pool size stays the same:
   // allocating half a megabyte for every run would cost more than parsing.

@@ -1,5 +1,7 @@
 #include "media_reader.h"
 
+#include <VdStreamFormat.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
@@ -35,6 +37,9 @@ struct MediaReader::Demuxer {
   AVBSFContext* filter = nullptr;
   AVPacket* packet = nullptr;
   int stream = -1;
+  int audioStream = -1;        // AAC or G.711, else -1
+  std::uint32_t audioPayload = 0;
+  std::uint8_t adts[3] = {};   // AAC: profile, sampling index, channels of the ADTS header
   std::int64_t startPts = AV_NOPTS_VALUE;
   std::int64_t firstDts = AV_NOPTS_VALUE;
 
@@ -44,6 +49,45 @@ struct MediaReader::Demuxer {
     avformat_close_input(&format);
   }
 };
+
+// The file's first AAC or G.711 (8 kHz mono) audio stream, for the
+// stand-in's audio packets; codec names it.
+void MediaReader::findAudio() {
+  Demuxer& d = *demuxer_;
+  std::string& codec = audioCodec_;
+  const int index = av_find_best_stream(d.format, AVMEDIA_TYPE_AUDIO, -1, d.stream, nullptr, 0);
+  if (index < 0) return;
+  const AVCodecParameters& p = *d.format->streams[index]->codecpar;
+  if (p.codec_id == AV_CODEC_ID_AAC) {
+    static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                 22050, 16000, 12000, 11025, 8000,  7350};
+    int rateIndex = 4;
+    for (int i = 0; i < 13; ++i)
+      if (kRates[i] == p.sample_rate) rateIndex = i;
+    int objectType = p.profile >= 0 && p.profile <= 3 ? p.profile + 1 : 2;  // LC by default
+    int channels = p.ch_layout.nb_channels;
+    if (p.extradata && p.extradata_size >= 2) {  // the AudioSpecificConfig, when there
+      const int type = p.extradata[0] >> 3;
+      objectType = type >= 1 && type <= 4 ? type : 2;  // HE-AAC as LC: the decoder finds SBR
+      rateIndex = ((p.extradata[0] & 7) << 1) | (p.extradata[1] >> 7);
+      channels = (p.extradata[1] >> 3) & 0x0F;
+    }
+    if (rateIndex > 12 || channels < 1 || channels > 7) return;
+    d.adts[0] = static_cast<std::uint8_t>(objectType - 1);
+    d.adts[1] = static_cast<std::uint8_t>(rateIndex);
+    d.adts[2] = static_cast<std::uint8_t>(channels);
+    d.audioPayload = static_cast<std::uint32_t>(vdstream::Payload::AacAdts);
+  } else if ((p.codec_id == AV_CODEC_ID_PCM_ALAW || p.codec_id == AV_CODEC_ID_PCM_MULAW) &&
+             p.sample_rate == 8000 && p.ch_layout.nb_channels == 1) {
+    d.audioPayload = static_cast<std::uint32_t>(p.codec_id == AV_CODEC_ID_PCM_ALAW
+                                                    ? vdstream::Payload::G711ALaw
+                                                    : vdstream::Payload::G711MuLaw);
+  } else {
+    return;
+  }
+  d.audioStream = index;
+  codec = avcodec_get_name(p.codec_id);
+}
 
 MediaReader::MediaReader() = default;
 MediaReader::~MediaReader() = default;
@@ -92,6 +136,7 @@ bool MediaReader::open(const std::string& path) {
   rateDen_ = static_cast<std::uint32_t>(rate.den);
   expectedUnits_ = stream.nb_frames;
   d.startPts = stream.start_time;
+  findAudio();
 
   // The filters turn length-prefixed units (mp4, mkv) into start-code form
   // and put the parameter sets before key frames; Annex-B input (raw
@@ -130,6 +175,7 @@ bool MediaReader::pushNextPacket() {
       av_bsf_send_packet(d.filter, nullptr);  // flushes the filter
       return true;
     }
+    if (d.packet->stream_index == d.audioStream) keepAudio();
     if (d.packet->stream_index != d.stream) {
       av_packet_unref(d.packet);
       continue;
@@ -143,6 +189,43 @@ bool MediaReader::pushNextPacket() {
     }
     return true;
   }
+}
+
+void MediaReader::keepAudio() {
+  Demuxer& d = *demuxer_;
+  const AVPacket& p = *d.packet;
+  const AVStream& audio = *d.format->streams[d.audioStream];
+  const AVStream& video = *d.format->streams[d.stream];
+  if (p.pts == AV_NOPTS_VALUE || p.size <= 0 || p.size > 60000) return;
+  // On the pictures' time line: from the video's first time stamp.
+  const std::int64_t videoStartMs =
+      d.startPts == AV_NOPTS_VALUE ? 0 : av_rescale_q(d.startPts, video.time_base, AVRational{1, 1000});
+  const std::int64_t stampMs = av_rescale_q(p.pts, audio.time_base, AVRational{1, 1000}) - videoStartMs;
+  if (stampMs < 0 || stampMs > UINT32_MAX) return;
+  AudioUnitOut unit;
+  unit.stampMs = static_cast<std::uint32_t>(stampMs);
+  unit.payloadType = d.audioPayload;
+  const bool hasAdts = p.size >= 2 && p.data[0] == 0xFF && (p.data[1] & 0xF0) == 0xF0;
+  if (d.audioPayload == static_cast<std::uint32_t>(vdstream::Payload::AacAdts) && !hasAdts) {
+    // mp4 and mkv keep AAC frames bare: each gets its 7-byte ADTS header.
+    const auto length = static_cast<std::uint32_t>(p.size + 7);
+    const std::uint8_t header[7] = {
+        0xFF, 0xF1,
+        static_cast<std::uint8_t>((d.adts[0] << 6) | (d.adts[1] << 2) | (d.adts[2] >> 2)),
+        static_cast<std::uint8_t>(((d.adts[2] & 3) << 6) | (length >> 11)),
+        static_cast<std::uint8_t>((length >> 3) & 0xFF),
+        static_cast<std::uint8_t>(((length & 7) << 5) | 0x1F), 0xFC};
+    unit.data.assign(header, header + 7);
+  }
+  unit.data.insert(unit.data.end(), p.data, p.data + p.size);
+  audio_.push_back(std::move(unit));
+}
+
+bool MediaReader::takeAudio(AudioUnitOut& unit) {
+  if (audio_.empty()) return false;
+  unit = std::move(audio_.front());
+  audio_.pop_front();
+  return true;
 }
 
 void MediaReader::fillTimes(AccessUnit& unit, std::int64_t pts, std::int64_t dts) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,13 @@ struct AccessUnit {
   std::int64_t presentationMs = 0;  // from the stream's start
   double decodeSeconds = 0;         // from the stream's start, in decoding order
   bool keyFrame = false;
+};
+
+// One unit of the file's sound, in the stand-in's audio payload form.
+struct AudioUnitOut {
+  std::vector<std::uint8_t> data;  // AAC with its ADTS header, or G.711 bytes
+  std::uint32_t stampMs = 0;       // on the pictures' time line
+  std::uint32_t payloadType = 0;   // vdstream::Payload (5, 6 or 7)
 };
 
 class MediaReader {
@@ -36,6 +44,12 @@ class MediaReader {
   // file was damaged or ended early.
   bool read(AccessUnit& unit);
 
+  // The file's sound read so far, in file order (AAC, G.711 A-law or mu-law;
+  // other codecs are left out). False when none waits.
+  bool takeAudio(AudioUnitOut& unit);
+  // The audio stream's codec name, empty when the file has none that plays.
+  const std::string& audioCodec() const { return audioCodec_; }
+
   VideoCodec codec() const { return codec_; }
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
@@ -49,6 +63,8 @@ class MediaReader {
   struct Demuxer;  // the libavformat and bitstream-filter state
   bool pullFiltered(AccessUnit& unit);
   bool pushNextPacket();
+  void keepAudio();
+  void findAudio();
   void fillTimes(AccessUnit& unit, std::int64_t pts, std::int64_t dts);
 
   std::unique_ptr<Demuxer> demuxer_;
@@ -58,6 +74,8 @@ class MediaReader {
   std::uint32_t rateNum_ = 25;
   std::uint32_t rateDen_ = 1;
   std::string container_;
+  std::string audioCodec_;
+  std::deque<AudioUnitOut> audio_;
   std::string error_;
   std::uint64_t units_ = 0;
   std::int64_t expectedUnits_ = 0;  // 0 when the container does not say

@@ -18,6 +18,7 @@ class MediaSource : public PacketSource {
                                        h265 ? vdstream::Codec::H265 : vdstream::Codec::H264);
     payload_ = h265 ? vdstream::Payload::H265 : vdstream::Payload::H264;
     contents_ = std::string(h265 ? "H.265" : "H.264") + " from " + reader_->container();
+    if (!reader_->audioCodec().empty()) contents_ += " with " + reader_->audioCodec() + " sound";
   }
 
   bool next(std::vector<std::uint8_t>& block) override {
@@ -29,6 +30,12 @@ class MediaSource : public PacketSource {
     const auto stampMs =
         static_cast<std::uint32_t>(std::clamp<std::int64_t>(unit_.presentationMs, 0, UINT32_MAX));
     block.clear();
+    // The sound read so far goes just before the picture, as the file has it.
+    AudioUnitOut audio;
+    while (reader_->takeAudio(audio)) {
+      vdstream::appendPacket(block, audio.data.data(), audio.data.size(), audio.stampMs,
+                             static_cast<vdstream::Payload>(audio.payloadType));
+    }
     return vdstream::appendPacket(block, unit_.data.data(), unit_.data.size(), stampMs, payload_);
   }
 

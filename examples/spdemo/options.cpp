@@ -32,14 +32,22 @@ const char* usageText() {
          "      plays a generated test pattern (352x288, 25 fps) through the player,\n"
          "      walks the play states and saves a snapshot (default ./spdemo-snapshot.bmp)\n"
          "  spdemo play FILE [--port N] [--state CODE] [--snapshot PATH] [--duration S]\n"
-         "                   [--window] [--config-trace DIR]\n"
-         "      plays a stream file, a 4:2:0 .y4m file or a video file with H.264 or\n"
-         "      H.265 video (natively mp4, mkv, MPEG-TS, .h264, .265; on Windows what\n"
-         "      the system's Source Reader gives as H.264/H.265 samples, and bare\n"
-         "      .h264/.265 streams) at its real rate; CODE 1 play, 2 pause, 3-5 fast,\n"
-         "      6-8 slow, 9 single frame. Ends at\n"
+         "                   [--volume N] [--window] [--config-trace DIR]
+"
+         "      plays a stream file, a 4:2:0 .y4m file, a program or transport stream,
+"
+         "      or a video file with H.264 or H.265 video (natively mp4, mkv, .h264,
+"
+         "      .265; on Windows what the system's Source Reader gives as H.264/H.265
+"
+         "      samples, and bare .h264/.265 streams) at its real rate; CODE 1 play,
+"
+         "      2 pause, 3-5 fast, 6-8 slow, 9 single frame. Ends at
+"
          "      the end of the data, after S seconds, or when no frame comes for 3 s\n"
-         "      while data waits; exit status 1 for any fault of the data\n"
+         "      while data waits; exit status 1 for any fault of the data. N 0-100 is\n"
+         "      the sound's volume (Play_SetVolume; default 0, silent): a video file's\n"
+         "      AAC or G.711 audio plays with the pictures\n"
          "  spdemo pack IN OUT [--raw]\n"
          "      writes IN (as play takes it) as a stream file; .y4m pictures are\n"
          "      zlib-compressed, or raw with --raw\n"
@@ -65,7 +73,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     } else if (arg == "--window") {
       options.window = true;
     } else if (arg == "--port" || arg == "--state" || arg == "--snapshot" ||
-               arg == "--duration" || arg == "--config-trace") {
+               arg == "--duration" || arg == "--config-trace" || arg == "--volume") {
       if (!hasValue) {
         error = arg + " needs a value";
         return false;
@@ -83,6 +91,11 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       }
       if (arg == "--duration" && !toSeconds(text, options.durationSeconds)) {
         error = "--duration takes seconds above 0 (at most 3600)";
+        return false;
+      }
+      if (arg == "--volume" && (!toInt(text, options.volume) || options.volume < 0 ||
+                                options.volume > 100)) {
+        error = "--volume takes a volume from 0 to 100";
         return false;
       }
       if (arg == "--snapshot") options.snapshot = text;

@@ -16,6 +16,7 @@ struct Options {
   std::int32_t state = 1;         // play: the play state to switch to after opening
   std::string snapshot;           // empty: the command's default
   double durationSeconds = 0;     // 0: the command's default
+  std::int32_t volume = 0;        // play: Play_SetVolume's 0..100 (0, the player's default: silent)
   bool rawPayload = false;        // pack: raw pictures instead of zlib
   bool window = false;            // Windows: play into a window of our own
   std::string configTraceDir;     // non-empty: write the configuration file first

@@ -295,6 +295,7 @@ int runPlay(const Options& options) {
     explainOpenFailure(*source);
     return 1;
   }
+  session.setVolume(options.volume);
   if (options.state != PLAYSTATE_PLAY && options.state != PLAYSTATE_PAUSE) {
     session.setState(options.state);
   }

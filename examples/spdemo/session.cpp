@@ -132,6 +132,11 @@ std::int32_t Session::setState(std::int32_t state) {
                 player_->Play_PlayState(port_, state));
 }
 
+std::int32_t Session::setVolume(std::int32_t volume) {
+  return report("Play_SetVolume(port " + std::to_string(port_) + ", " + std::to_string(volume) + ")",
+                player_->Play_SetVolume(port_, volume));
+}
+
 std::int32_t Session::snapshot(const std::string& path) {
   std::int32_t result = SP_ERR_DECODER_UNKNOWN;
   for (int attempt = 1; attempt <= kSnapshotTries; ++attempt) {

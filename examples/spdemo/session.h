@@ -42,6 +42,8 @@ class Session {
                     const std::vector<std::uint8_t>& header);
 
   std::int32_t setState(std::int32_t state);
+  // Play_SetVolume on the open port: 0 silent, else this port's sound at volume.
+  std::int32_t setVolume(std::int32_t volume);
 
   // Saves a BMP of the next frame shown, trying a few times when no frame
   // came within the player's wait.

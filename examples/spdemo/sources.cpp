@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "live_source.h"
 #include "media_source.h"
+#include "mpeg_file_source.h"
 #include "y4m_reader.h"
 
 namespace spdemo {
@@ -102,33 +104,39 @@ class StreamFileSource : public PacketSource {
   }
 
   bool next(std::vector<std::uint8_t>& block) override {
-    fill(vdstream::kPacketHeaderSize);
-    if (buffered() == 0) return false;
-    std::size_t take = 0;
-    due_ = static_cast<double>(packets_) / info_.framesPerSecond();
-    if (startsWithPacket(start_)) {
-      const std::uint32_t payload = get32(&buffer_[start_ + 4]);
-      // A size no picture needs marks a damaged packet; its payload is not
-      // read here, the decoder skips the bytes itself.
-      const std::size_t size = payload <= kLargestPayload
-                                   ? vdstream::kPacketHeaderSize + payload
-                                   : vdstream::kPacketHeaderSize;
-      fill(size);
-      if (buffered() < size) {
-        // The decoder would wait for the rest for ever.
-        error_ = "the file ends inside a packet (" + std::to_string(buffered()) + " of " +
-                 std::to_string(size) + " bytes)";
-        return false;
+    block.clear();
+    // Audio packets go with the picture after them: the blocks stay pictures.
+    for (;;) {
+      fill(vdstream::kPacketHeaderSize);
+      if (buffered() == 0) return !block.empty();
+      std::size_t take = 0;
+      bool audio = false;
+      due_ = static_cast<double>(packets_) / info_.framesPerSecond();
+      if (startsWithPacket(start_)) {
+        const std::uint32_t payload = get32(&buffer_[start_ + 4]);
+        audio = vdstream::isAudioPayload(get32(&buffer_[start_ + 12]));
+        // A size no picture needs marks a damaged packet; its payload is not
+        // read here, the decoder skips the bytes itself.
+        const std::size_t size = payload <= kLargestPayload
+                                     ? vdstream::kPacketHeaderSize + payload
+                                     : vdstream::kPacketHeaderSize;
+        fill(size);
+        if (buffered() < size) {
+          // The decoder would wait for the rest for ever.
+          error_ = "the file ends inside a packet (" + std::to_string(buffered()) + " of " +
+                   std::to_string(size) + " bytes)";
+          return false;
+        }
+        take = size;
+        if (!audio) ++packets_;
+      } else {
+        take = bytesUpToNextPacket();
       }
-      take = size;
-      ++packets_;
-    } else {
-      take = bytesUpToNextPacket();
+      block.insert(block.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
+                   buffer_.begin() + static_cast<std::ptrdiff_t>(start_ + take));
+      start_ += take;
+      if (!audio) return true;
     }
-    block.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
-                 buffer_.begin() + static_cast<std::ptrdiff_t>(start_ + take));
-    start_ += take;
-    return true;
   }
 
  private:
@@ -202,6 +210,8 @@ std::unique_ptr<PacketSource> makePatternSource(std::uint32_t width, std::uint32
 
 std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error,
                                              vdstream::Payload pictures) {
+  if (isLiveAddress(path)) return openLiveSource(path, error);
+  if (isMpegStreamFile(path)) return openMpegFileSource(path, error);
   char magic[9] = {};
   std::FILE* probe = std::fopen(path.c_str(), "rb");
   if (!probe) {

@@ -53,9 +53,11 @@ std::unique_ptr<PacketSource> makePatternSource(std::uint32_t width, std::uint32
                                                 std::uint32_t fps, std::uint32_t frames);
 
 // A stream file (it starts with "VDPS"), a YUV4MPEG2 file (its pictures
-// become packets of the given payload type) or a video file whose video is
-// H.264 or H.265 (media_source.h); null with error set when the file is none
-// of these or cannot be read.
+// become packets of the given payload type), a program or transport stream
+// file (.ps/.mpg/.vob, .ts/.m2ts/.mts: handed over as it is), a live
+// transport stream (udp://HOST:PORT, tcp://HOST:PORT) or a video file whose
+// video is H.264 or H.265 (media_source.h); null with error set when the
+// input is none of these or cannot be read.
 std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error,
                                              vdstream::Payload pictures = vdstream::Payload::Zlib);
 

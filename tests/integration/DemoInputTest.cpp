@@ -10,6 +10,7 @@
 
 #include "../../examples/spdemo/sources.h"
 #include "../../examples/spdemo/y4m_reader.h"
+#include "support/MpegStreams.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -151,3 +152,48 @@ TEST(DemoSources, Y4mPacketsAreDueAtTheirFrameTimes) {
 }
 
 }  // namespace
+
+// Program and transport stream files go to the stand-in as they are, in
+// pieces, each due when the pictures in it are.
+TEST(DemoMpegFiles, TransportStreamIsHandedOverWholeAndPacedByItsTimes) {
+  std::vector<sp_test::MpegUnit> units;
+  for (int i = 0; i < 50; ++i) {
+    sp_test::MpegUnit unit;
+    unit.data = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x65, 0x88};
+    unit.data.resize(3000, static_cast<std::uint8_t>(0x11 + i));
+    unit.pts = 900000 + static_cast<std::uint64_t>(i) * 3600;  // 40 ms apart
+    units.push_back(std::move(unit));
+  }
+  const Bytes ts = sp_test::WriteTransportStream(units);
+  sp_test::TempDir dir;
+  const std::string path = dir.File("camera.TS");
+  sp_test::WriteFile(path, std::string(ts.begin(), ts.end()));
+  std::string error;
+  const auto source = spdemo::openFileSource(path, error);
+  ASSERT_TRUE(source) << error;
+  const Bytes& header = source->header();
+  EXPECT_EQ(header[vdstream::kFramingOffset], 3);
+  EXPECT_EQ(header[vdstream::kCodecOffset], 0) << "the codec is left to the stream";
+  EXPECT_FALSE(source->blocksArePictures());
+  Bytes all, block;
+  std::size_t pieces = 0;
+  double lastDue = 0;
+  while (source->next(block)) {
+    all.insert(all.end(), block.begin(), block.end());
+    EXPECT_GE(source->dueSeconds(), lastDue);
+    lastDue = source->dueSeconds();
+    ++pieces;
+  }
+  EXPECT_EQ(all, ts);
+  EXPECT_GT(pieces, 3u);
+  EXPECT_NEAR(lastDue, 49 * 0.04, 0.2);
+}
+
+TEST(DemoLiveInput, MalformedAddressesAreRefused) {
+  std::string error;
+  for (const char* address : {"udp://127.0.0.1", "tcp://:", "udp://localhost:"}) {
+    error.clear();
+    EXPECT_FALSE(spdemo::openFileSource(address, error)) << address;
+    EXPECT_NE(error.find("expected udp://HOST:PORT"), std::string::npos) << error;
+  }
+}

@@ -125,7 +125,7 @@ TEST(DemoMedia, OtherContainersAndH265) {
        vdstream::Codec::H265},
       {"a.265", "-c:v libx265 -preset ultrafast -x265-params log-level=error -f hevc",
        vdstream::Codec::H265},
-      {"a.ts", "-c:v libx264 -preset veryfast", vdstream::Codec::H264},
+      {"a.mov", "-c:v libx264 -preset veryfast", vdstream::Codec::H264},
       {"a.h264", "-c:v libx264 -preset veryfast -f h264", vdstream::Codec::H264},
   };
   sp_test::TempDir dir;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -285,3 +286,51 @@ TEST(DemoRun, CutMp4EndsWithAnErrorWithinSeconds) {
 }
 
 }  // namespace
+
+TEST(DemoRun, ProgramAndTransportStreamFilesPlayAsTheyAre) {
+  sp_test::TempDir dir;
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=640x360:rate=25 -f lavfi -i sine=frequency=440"
+                     " -frames:v 50 -t 2 -pix_fmt yuv420p -c:v libx264 -preset veryfast -bf 2"
+                     " -c:a aac -f mpegts clip.ts",
+                     dir.Slashed()));
+  // A recorder's program stream: its PES packets are not cut at pictures.
+  ASSERT_TRUE(Ffmpeg("-i clip.ts -c:v copy -c:a mp2 -f vob clip.vob", dir.Slashed()));
+  for (const char* file : {"clip.ts", "clip.vob"}) {
+    const DemoResult run = RunDemo({"play", file}, dir.Slashed());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("handed over as it is"), std::string::npos) << run.output;
+    EXPECT_EQ(FramesShown(run.output), 50) << run.output;
+  }
+}
+
+TEST(DemoRun, LiveTransportStreamOverUdpFromAnFfmpegSender) {
+  sp_test::TempDir dir;
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=640x360:rate=25 -frames:v 50 -pix_fmt yuv420p"
+                     " -c:v libx264 -preset veryfast -bf 0 -g 25 -f mpegts clip.ts",
+                     dir.Slashed()));
+  const std::string address = "udp://127.0.0.1:" + std::to_string(20000 + getpid() % 20000);
+  // The sender starts once the demo listens, and sends at the stream's rate.
+  std::thread sender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    Ffmpeg("-re -i clip.ts -c copy -f mpegts '" + address + "?pkt_size=1316'", dir.Slashed());
+  });
+  const DemoResult run = RunDemo({"play", address}, dir.Slashed(), 30);
+  sender.join();
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("live MPEG transport stream over UDP"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(FramesShown(run.output), 50) << run.output;
+}
+
+TEST(DemoRun, BareStreamCutInTheMiddleOfAGroupOfPicturesPlaysWithoutComplaint) {
+  sp_test::TempDir dir;
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 60 -pix_fmt yuv420p"
+                     " -c:v libx264 -preset veryfast -bf 2 -g 25 -f h264 whole.h264",
+                     dir.Slashed()));
+  const std::string whole = sp_test::ReadFile(dir.File("whole.h264"));
+  sp_test::WriteFile(dir.File("joined.h264"), whole.substr(whole.size() / 5));
+  const DemoResult run = RunDemo({"play", "joined.h264"}, dir.Slashed());
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_GT(FramesShown(run.output), 20) << run.output;
+  EXPECT_NE(run.output.find("damaged packets skipped 0"), std::string::npos) << run.output;
+}

@@ -80,7 +80,7 @@ TEST_F(PlayerStreamData, DamagedPacketsAreSkippedAndPlayGoesOn) {
   Bytes badZlib = s.packets[0];
   for (std::size_t i = 18; i < badZlib.size(); ++i) badZlib[i] ^= 0x5a;
   Bytes unknownType = s.packets[0];
-  Put32(unknownType, 12, 7);
+  Put32(unknownType, 12, 99);
   const Bytes junk(50, 0x33);
 
   const std::vector<Bytes> blocks = {s.packets[0], wrongSize, s.packets[1], badZlib,

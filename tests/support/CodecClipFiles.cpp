@@ -4,7 +4,8 @@
 // command encodes the recipe into MPEG-TS, copies its video out as a bare
 // Annex-B stream, decodes it as the reference, and ffprobe lists its packets
 // (presentation time, size, key flag). Here the stream is cut into access
-// units by those sizes, as libavformat cut the packets.
+// units by those sizes, as libavformat cut the packets; the MPEG-TS file
+// itself comes along as it is.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -71,6 +72,8 @@ bool Load(const std::string& stem, Clip& clip) {
     clip.units.push_back(std::move(unit));
   }
   if (clip.units.empty() || at != stream.size()) return false;
+  clip.firstPtsMs = static_cast<std::uint32_t>((firstPts + 45) / 90);
+  if (!ReadFile(base + ".ts", clip.transportStream) || clip.transportStream.empty()) return false;
   if (clip.recipe.decodeReference) {
     Bytes all;
     if (!ReadFile(base + ".yuv", all)) return false;

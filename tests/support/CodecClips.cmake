@@ -1,3 +1,11 @@
+# sp_mpeg_streams: program and transport streams written the way cameras
+# and recorders write them, for the tests, fuzz seeds and benchmarks.
+if(NOT TARGET sp_mpeg_streams)
+  add_library(sp_mpeg_streams STATIC ${CMAKE_CURRENT_LIST_DIR}/MpegStreams.cpp)
+  target_include_directories(sp_mpeg_streams PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
+  sp_target_defaults(sp_mpeg_streams)
+endif()
+
 # codec_clips: real H.264/H.265 clips made at test time with the ffmpeg
 # command, for the tests and benchmarks of the stand-in's codecs.
 #  - Natively, where the stand-in has its FFmpeg codecs: made and cut into
@@ -18,7 +26,7 @@ if(TARGET vdplay_codecs)
                                  ${CMAKE_CURRENT_LIST_DIR}/CodecClipsCommon.cpp)
   target_include_directories(codec_clips PUBLIC ${CMAKE_CURRENT_LIST_DIR}
                                                 ${CMAKE_CURRENT_LIST_DIR}/..)
-  target_link_libraries(codec_clips PUBLIC vdstream PkgConfig::CODEC_CLIPS_AV)
+  target_link_libraries(codec_clips PUBLIC vdstream sp_mpeg_streams PkgConfig::CODEC_CLIPS_AV)
   sp_target_defaults(codec_clips)
   function(sp_requires_codec_clips)
   endfunction()
@@ -50,7 +58,7 @@ elseif(WIN32 AND TARGET vdstream)
                                  ${CMAKE_CURRENT_LIST_DIR}/CodecClipsCommon.cpp)
   target_include_directories(codec_clips PUBLIC ${CMAKE_CURRENT_LIST_DIR}
                                                 ${CMAKE_CURRENT_LIST_DIR}/..)
-  target_link_libraries(codec_clips PUBLIC vdstream)
+  target_link_libraries(codec_clips PUBLIC vdstream sp_mpeg_streams)
   # Wine shows the build machine's root as drive Z:.
   target_compile_definitions(codec_clips PRIVATE SP_CODEC_CLIP_DIR="Z:${SP_CODEC_CLIP_FILES_DIR}")
   sp_target_defaults(codec_clips)

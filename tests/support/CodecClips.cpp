@@ -9,6 +9,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -61,8 +62,17 @@ bool Demux(const std::string& path, Clip& clip) {
     av_packet_unref(packet);
   }
   av_packet_free(&packet);
+  if (video >= 0 && firstPts != AV_NOPTS_VALUE)
+    clip.firstPtsMs = static_cast<std::uint32_t>(
+        av_rescale_q(firstPts, format->streams[video]->time_base, AVRational{1, 1000}));
   avformat_close_input(&format);
   return ok && !clip.units.empty();
+}
+
+bool ReadWholeFile(const std::string& path, Bytes& out) {
+  std::ifstream in(path, std::ios::binary);
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !out.empty();
 }
 
 bool LoadReference(const std::string& path, Clip& clip) {
@@ -104,7 +114,8 @@ const Clip& MakeClip(const ClipRecipe& recipe) {
       (!recipe.decodeReference ||
        Run("ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i " + ts +
            " -f rawvideo -pix_fmt yuv420p " + yuv)) &&
-      Demux(ts, clip) && (!recipe.decodeReference || LoadReference(yuv, clip));
+      Demux(ts, clip) && ReadWholeFile(ts, clip.transportStream) &&
+      (!recipe.decodeReference || LoadReference(yuv, clip));
   if (!ok) {
     std::fprintf(stderr, "clip %s could not be made\n", key.c_str());
     clip = Clip{};

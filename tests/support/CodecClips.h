@@ -6,6 +6,8 @@
 
 #include <VdStreamFormat.h>
 
+#include "support/MpegStreams.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,11 +43,16 @@ struct Clip {
   std::vector<Bytes> reference;       // I420 pictures in display order, FFmpeg's own decode
                                       // (none unless recipe.decodeReference)
   std::vector<std::uint32_t> displayPtsMs;  // presentation times in display order
+  Bytes transportStream;        // the encoder's own MPEG-TS file, as it is
+  std::uint32_t firstPtsMs = 0;  // its first presentation time (units count from it)
 
   // The file header, and the stream in the stand-in's packets or bare.
   Bytes Header(vdstream::Framing framing = vdstream::Framing::Packets,
                std::uint32_t fps = 0) const;
   Bytes Packets(std::size_t firstUnit = 0) const;
+  // The units for a program or transport stream of the tests' own writer,
+  // presentation times counted from firstPts (90 kHz).
+  std::vector<MpegUnit> MpegUnits(std::uint64_t firstPts = 0) const;
   Bytes AnnexB(std::size_t firstUnit = 0) const;
   std::size_t TotalBytes() const;
 };

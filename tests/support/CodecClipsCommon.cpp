@@ -27,6 +27,18 @@ Bytes Clip::AnnexB(std::size_t firstUnit) const {
   return out;
 }
 
+std::vector<MpegUnit> Clip::MpegUnits(std::uint64_t firstPts) const {
+  std::vector<MpegUnit> out;
+  for (const AccessUnit& u : units) {
+    MpegUnit m;
+    m.data = u.data;
+    m.pts = firstPts + static_cast<std::uint64_t>(u.ptsMs) * 90;
+    m.key = u.key;
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
 std::size_t Clip::TotalBytes() const {
   std::size_t n = 0;
   for (const AccessUnit& u : units) n += u.data.size();

@@ -82,8 +82,8 @@ TEST_F(StreamTest, CodecHeadersAreCheckedBeforeAnyCodecIsLoaded) {
   using vdstream::Codec;
   using vdstream::Framing;
   const Bytes bad = vdstream::makeFileHeader(1920, 1080, 25, 1);
-  for (const auto& field : {std::pair<std::size_t, std::uint32_t>{28, 3}, {32, 2}, {32, 1}}) {
-    Bytes h = bad;  // codec 3, framing 2, and a bare stream of raw pictures
+  for (const auto& field : {std::pair<std::size_t, std::uint32_t>{28, 3}, {32, 4}, {32, 1}}) {
+    Bytes h = bad;  // codec 3, framing 4, and a bare stream of raw pictures
     put32(h, field.first, field.second);
     EXPECT_EQ(tryOpen(h, 40, 512000), VDPLAY_ERR_UNRECOGNISED) << field.first;
   }
@@ -98,6 +98,14 @@ TEST_F(StreamTest, CodecHeadersAreCheckedBeforeAnyCodecIsLoaded) {
       EXPECT_TRUE(opened == 0 || opened == VDPLAY_ERR_DECODER_INIT) << opened;
 #endif
     }
+  }
+  // Program and transport streams that leave the codec to the stream open
+  // at any picture size whose units fit the pool; the codec is loaded later.
+  for (Framing framing : {Framing::ProgramStream, Framing::TransportStream}) {
+    const Bytes h = vdstream::makeFileHeader(4096, 2304, 25, 1, Codec::None, framing);
+    EXPECT_EQ(tryOpen(h, 40, 512000), 0u);
+    EXPECT_EQ(tryOpen(h, 40, static_cast<VdDword>(vdstream::minPoolBytes(4096, 2304, Codec::H265)) - 1),
+              VDPLAY_ERR_BAD_ARGUMENT);
   }
   // Raw and zlib streams keep their rule and work as before.
   EXPECT_EQ(tryOpen(vdstream::makeFileHeader(16, 16, 25, 1, Codec::None), 40,

@@ -1,6 +1,6 @@
 # Checks that the library itself needs no FFmpeg library (a program that never
 # plays a compressed stream must not load one) and that the codec module
-# exports its factory and nothing else.
+# exports its two factories (pictures, audio) and nothing else.
 #   cmake -DLIBRARY=... -DMODULE=... -DOBJDUMP=... -DNM=... -P check_codec_module.cmake
 cmake_minimum_required(VERSION 3.20)
 
@@ -24,7 +24,8 @@ if(NOT rc EQUAL 0)
 endif()
 string(REGEX MATCHALL "[0-9a-f]+ T [^\n]+" functions "${dump}")
 list(TRANSFORM functions REPLACE "^[0-9a-f]+ T " "")
-if(NOT functions STREQUAL "vdplay_codecs_create_decoder")
-  message(FATAL_ERROR "${MODULE} exports [${functions}], not just its factory")
+list(SORT functions)
+if(NOT functions STREQUAL "vdplay_codecs_create_audio_decoder;vdplay_codecs_create_decoder")
+  message(FATAL_ERROR "${MODULE} exports [${functions}], not just its two factories")
 endif()
 message(STATUS "${LIBRARY}: ${needed}; module exports ${functions}")

@@ -210,3 +210,44 @@ TEST(CallbackOutput, ReplacingTheCallbackWaitsForACallInProgress) {
   EXPECT_TRUE(replaced);
   EXPECT_EQ(g_calls, 1);
 }
+
+// Whole audio packets reach the audio queue when they come, ahead of the
+// pictures before them, each once; a clear forgets them; split packets wait
+// until they are whole.
+TEST(SourceBuffer, AudioPacketsAreQueuedAsTheyComeAndOnlyOnce) {
+  SourceBuffer source(smallFormat());
+  ASSERT_TRUE(source.allocate(8192));
+  const std::uint8_t tone[160] = {0x55};
+  Bytes stream = rawPacket(0);
+  vdstream::appendPacket(stream, tone, sizeof tone, 0, vdstream::Payload::G711ALaw);
+  const Bytes second = rawPacket(1);
+  stream.insert(stream.end(), second.begin(), second.end());
+  vdstream::appendPacket(stream, tone, sizeof tone, 20, vdstream::Payload::G711MuLaw);
+  // All but the last 10 bytes: the second audio packet is not whole yet.
+  ASSERT_TRUE(source.write(stream.data(), stream.size() - 10));
+  EXPECT_EQ(source.audio().size(), 1u) << "the first audio packet is queued before any picture is taken";
+  ASSERT_TRUE(source.write(stream.data() + stream.size() - 10, 10));
+  EXPECT_EQ(source.audio().size(), 2u);
+  int pictures = 0;
+  for (int i = 0; i < 3; ++i)
+    source.takeUnit(0, [&](const SourceUnit&) {
+      ++pictures;
+      return true;
+    });
+  EXPECT_EQ(pictures, 2);
+  EXPECT_EQ(source.audio().size(), 2u) << "the parser does not queue them again";
+  EXPECT_EQ(source.bytesWaiting(), 0u);
+  AudioUnit unit;
+  ASSERT_TRUE(source.audio().pop(unit));
+  EXPECT_EQ(unit.codec, AudioCodec::G711ALaw);
+  EXPECT_EQ(unit.stampMs, 0u);
+  ASSERT_TRUE(source.audio().pop(unit));
+  EXPECT_EQ(unit.codec, AudioCodec::G711MuLaw);
+  EXPECT_EQ(unit.stampMs, 20u);
+
+  ASSERT_TRUE(source.write(stream.data(), stream.size()));
+  source.clear();
+  EXPECT_EQ(source.audio().size(), 0u);
+  ASSERT_TRUE(source.write(stream.data(), stream.size()));
+  EXPECT_EQ(source.audio().size(), 2u) << "after a clear the scan starts at the new front";
+}

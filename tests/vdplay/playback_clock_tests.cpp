@@ -123,3 +123,38 @@ TEST_F(PlaybackClockTest, AfterTheSourceRanDryALatePictureStartsTheScheduleAgain
   EXPECT_DOUBLE_EQ(showNext(390), 390);
   EXPECT_DOUBLE_EQ(showNext(390), 420);
 }
+
+// The sound stage reports when a stamped sample is heard; stamped pictures
+// then follow it (and only at normal speed, playing).
+TEST_F(PlaybackClockTest, StampedPicturesFollowTheSoundHeard) {
+  PlaybackClock::Decision d = clock.next(at(0), 0);
+  ASSERT_EQ(d.action, Action::Show);
+  clock.shown(at(0), 0);
+  EXPECT_DOUBLE_EQ(msAfterStart(clock.next(at(1), 40).until), 40);
+  // The sample stamped 0 is heard at 30 ms: the picture stamped 40 is due at 70.
+  EXPECT_TRUE(clock.followAudio(at(30), 0));
+  EXPECT_DOUBLE_EQ(msAfterStart(clock.next(at(1), 40).until), 70);
+  clock.shown(at(70), 40);
+  // The sound runs ahead by 5 ms: the pictures come 5 ms sooner.
+  EXPECT_TRUE(clock.followAudio(at(95), 60));
+  EXPECT_DOUBLE_EQ(msAfterStart(clock.next(at(71), 80).until), 115);
+  // Another time line (more than 2 s away) leaves the schedule alone.
+  EXPECT_FALSE(clock.followAudio(at(100), 50000));
+  EXPECT_DOUBLE_EQ(msAfterStart(clock.next(at(71), 80).until), 115);
+}
+
+TEST_F(PlaybackClockTest, TheSoundMovesNothingWhilePausedSteppingOrAtAnotherSpeed) {
+  clock.next(at(0), 0);
+  clock.shown(at(0), 0);
+  clock.pause(true);
+  EXPECT_FALSE(clock.followAudio(at(30), 0));
+  clock.pause(false);
+  EXPECT_FALSE(clock.followAudio(at(30), 0));  // restarting: the next picture comes at once
+  clock.next(at(100), 40);
+  clock.shown(at(100), 40);
+  ASSERT_TRUE(clock.changeSpeed(+1, at(100)));
+  EXPECT_FALSE(clock.followAudio(at(130), 40));
+  ASSERT_TRUE(clock.changeSpeed(-1, at(100)));
+  clock.step();
+  EXPECT_FALSE(clock.followAudio(at(130), 40));
+}

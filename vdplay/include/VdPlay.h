@@ -19,17 +19,56 @@
  *    16  uint32   frame-rate numerator   (non-zero)
  *    20  uint32   frame-rate denominator (non-zero; at most 1000 frames/s)
  *    24  uint32   pixel format, 1 = I420 (the decoded form)
- *    28  uint32   codec: 0 = none (raw/zlib pictures), 1 = H.264, 2 = H.265
- *    32  uint32   framing: 0 = packets, 1 = bare Annex-B stream (codecs only)
+ *    28  uint32   codec: 0 = none (raw/zlib pictures, or with framing 2 and 3
+ *                 "as the stream says"), 1 = H.264, 2 = H.265 (with framing 2
+ *                 and 3: forced, whatever the stream says)
+ *    32  uint32   framing: 0 = packets, 1 = bare Annex-B stream (codecs only),
+ *                 2 = MPEG-2 program stream, 3 = MPEG-2 transport stream
  *    36  uint32   reserved, written as zero, ignored when read
  *
- *   For H.264/H.265 width and height are nominal: the decoder follows the
- *   bitstream and VdPlay_GetPictureSize reports the size decoded lately. The
- *   Windows build decodes them with Media Foundation's decoder MFTs (H.264
- *   always, H.265 where the system has a decoder for it) and refuses a codec
- *   the system cannot decode with VDPLAY_ERR_DECODER_INIT (19), as the
- *   native build does without FFmpeg. Source buffer at least 16 + max(64 KiB,
- *   w*h*3/16) bytes for them (every size up to 1920x1080 fits 512000).
+ *   For H.264/H.265 and framings 2 and 3, width, height and rate are
+ *   nominal: the decoder follows the bitstream and VdPlay_GetPictureSize
+ *   reports the size decoded lately (up to 4096x2304 and more, within
+ *   4096 a side); a nominal size above 1920x1088 decodes with several
+ *   threads. The Windows build decodes them with Media Foundation's decoder
+ *   MFTs (H.264 always, H.265 where the system has a decoder for it) and
+ *   refuses a codec the system cannot decode with VDPLAY_ERR_DECODER_INIT
+ *   (19), as the native build does without FFmpeg. The source buffer of a codec
+ *   stream is at least 16 + 64 KiB whatever the picture size: each access
+ *   unit must fit it. A larger unit is counted as damaged and skipped, and
+ *   pictures resume at the next key picture.
+ *
+ *   Program and transport streams (framings 2, 3) are fed as they come, in
+ *   pieces of any size, starting anywhere (the demuxer waits for the next
+ *   pack header or two sync bytes 188 or 192 bytes apart). The program
+ *   stream map or the PMT names the video (stream types 0x1B H.264, 0x24
+ *   H.265) and the audio (0x0F AAC, 0x03/0x04 MPEG audio, 0x90/0x91 G.711
+ *   A-law/mu-law); without a map the first video and audio stream ids play
+ *   and the codec is told from the video itself. A map that changes the
+ *   codec midway changes the decoder. Video is cut into access units where
+ *   one begins in the elementary stream; a unit's time stamp is the PTS of
+ *   the first PES packet it begins in. A transport packet lost (continuity
+ *   counter) or damaged loses its unit: counted as damaged, and pictures
+ *   resume at the next key picture. Units before the first key picture
+ *   (joining a running stream) are waited over silently. Audio units go to
+ *   the sound stage; other streams are skipped.
+ *
+ *   A unit's end shows when the next unit begins, when its PES packet ends
+ *   (transport streams carry one picture a PES packet, and stuff its last
+ *   packet), or, for a host that pushes a live picture's bytes together,
+ *   when no byte has come for 15 ms once the picture is due. Should more
+ *   bytes of it come after all, it counts as damaged and the wait doubles
+ *   (up to 240 ms).
+ *
+ *   Pictures are shown at their time stamps (packet stamps, PTS), scaled by
+ *   the speed step; the header's rate is the fallback where stamps stand
+ *   still, go back or jump by more than a second (or twice the last step):
+ *   then the next picture follows the last by one frame interval and the
+ *   schedule goes on from the new stamps. The 33-bit PTS wraps without a
+ *   jump. Live latency: a picture is decoded when it is due and shown at
+ *   once; when the source ran dry, a late picture starts the schedule anew
+ *   at its arrival. No picture is held beyond what B-picture reordering
+ *   (or, above 1080p, frame threads) needs, and delay does not build up.
  *
  *   Packets, fed with VdPlay_InputData split at any byte:
  *     0  char[4]  "VDFR"
@@ -38,8 +77,18 @@
  *    12  uint32   payload type: 1 = raw I420 picture (w*h*3/2 bytes),
  *                 2 = the same picture compressed with zlib (compress2),
  *                 3 = one H.264 access unit, 4 = one H.265 access unit
- *                 (Annex-B, decode order, time stamp = presentation time)
+ *                 (Annex-B, decode order, time stamp = presentation time),
+ *                 audio: 5 = G.711 A-law, 6 = G.711 mu-law (8 kHz mono,
+ *                 one byte a sample), 7 = AAC frames with their ADTS
+ *                 headers; 1..65536 bytes, time stamp = presentation time
+ *                 of the first sample on the pictures' time line
  *    16  payload
+ *
+ *   Audio packets may come with any codec and framing 0, interleaved with
+ *   the pictures in time order. They go to the port's sound (see
+ *   VdPlay_PlaySound) as soon as they are whole in the buffer, ahead of the
+ *   pictures before them. An audio unit that does not decode is counted
+ *   (VdPlayX_GetStats) and skipped; the pictures never wait for the sound.
  *
  *   With framing 1 the bytes after the header are the elementary stream
  *   itself, fed as it arrives; pictures follow the header's frame rate.
@@ -191,11 +240,28 @@ VDPLAY_API VdBool VDPLAY_CALL VdPlay_Slow(VdLong port);
  * available. 2 when not playing. */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_OneByOne(VdLong port);
 
-/* Sound on for this port (and off for the others) / off for every port. */
+/* Sound on for this port (and off for the others) / off for every port.
+ * The port's audio (packet types 5 to 7, or the audio of a program or
+ * transport stream) plays while the port plays at normal speed; pause, fast,
+ * slow and single frames are silent, and VdPlay_ResetSourceBuffer drops the
+ * sound queued. While it plays, the pictures are shown against the sound
+ * heard (the sound leads; a picture and its sound stay within 40 ms).
+ * Decoding: G.711 everywhere; AAC and MPEG audio natively through FFmpeg's
+ * libavcodec (the codec module), while the Windows build has no AAC or MPEG
+ * audio decoder (it links no codec library, as for H.264/H.265) and plays
+ * those streams silent. Output: natively PulseAudio (or PipeWire's server)
+ * through libpulse-simple, else ALSA's default device, both loaded at run
+ * time; on Windows waveOut (winmm.dll, loaded at run time). With no server
+ * or device the sound is off and nothing else changes: nothing blocks,
+ * nothing is printed, and it is tried again every second and at the next
+ * PlaySound. */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_PlaySound(VdLong port);
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_StopSound(void);
 
-/* 0..65535; larger values fail with 1. */
+/* 0..65535; larger values fail with 1. Linear in amplitude: each sample is
+ * multiplied by volume / 65535, so 65535 plays the sound as it is, 32767 at
+ * half its amplitude (-6 dB) and 0 silent. The player's 0..100 becomes
+ * volume * 655.35 (50 -> 32767). */
 VDPLAY_API VdBool VDPLAY_CALL VdPlay_SetVolume(VdLong port, VdDword volume);
 
 /* Paints the last frame again (into the play window, if any). 2 without a stream. */
@@ -274,6 +340,9 @@ typedef struct VdPlayStats {
   VdDword stepping;        /* 1 while stepping (VdPlay_OneByOne) */
   VdDword playing;         /* 1 while the display thread runs */
   VdDword streamOpen;      /* 1 while a stream is open */
+  VdDword audioUnitsPlayed;  /* audio units decoded and written to the sound output */
+  VdDword audioUnitsDamaged; /* audio units that did not decode, skipped */
+  VdDword soundHeard;      /* 1 while this port's sound goes to a sound output */
 } VdPlayStats;
 
 /* Fills *out; fails with 1 for a bad port or null out. Works without a stream. */

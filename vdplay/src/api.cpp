@@ -12,18 +12,22 @@
 #include "errors.h"
 #include "platform/exit_hook.h"
 #include "port/port.h"
+#include "port/sound_loop.h"
 
 namespace vdplay {
 namespace {
 
+Port* portAt(VdLong port);
+
 struct Library {
-  Library() {
+  Library() : sound(&soundPortAt) {
     for (int i = 0; i < VDPLAY_MAX_PORTS; ++i) ports[i].reset(new Port(i));
   }
   std::unique_ptr<Port> ports[VDPLAY_MAX_PORTS];
-  std::mutex soundMutex;
-  int soundPort = -1;  // the one port whose sound is on, or -1
+  SoundLoop sound;  // plays the one port whose sound is on
   std::once_flag exitHook;
+
+  static Port* soundPortAt(int port) { return portAt(port); }
 };
 
 // Never destroyed: display threads may run until the process ends, and the
@@ -41,11 +45,17 @@ void stopAllForExit() {
   markExiting();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (const std::unique_ptr<Port>& p : lib().ports) p->stopForExit(deadline);
+  lib().sound.stopForExit(deadline);
 }
 
 bool isPort(VdLong port) { return port >= 0 && port < VDPLAY_MAX_PORTS; }
 
 Port* portAt(VdLong port) { return isPort(port) ? lib().ports[port].get() : nullptr; }
+
+// The sound stage's thread, like the ports', is stopped at process exit.
+void installExitHookOnce() {
+  std::call_once(lib().exitHook, [] { installExitHook(&stopAllForExit); });
+}
 
 // The error code of an exception caught at an exported function.
 std::uint32_t codeOfCurrentException() {
@@ -95,10 +105,7 @@ VdBool VDPLAY_CALL VdPlay_OpenStream(VdLong port, VdByte* header, VdDword header
 VdBool VDPLAY_CALL VdPlay_Play(VdLong port, VdWindow wnd) {
   return onPort(port, [&](Port& p) {
     const std::uint32_t code = p.play(wnd);
-    if (!code) {
-      std::call_once(vdplay::lib().exitHook,
-                     [] { vdplay::installExitHook(&vdplay::stopAllForExit); });
-    }
+    if (!code) vdplay::installExitHookOnce();
     return code;
   });
 }
@@ -133,16 +140,15 @@ VdBool VDPLAY_CALL VdPlay_OneByOne(VdLong port) {
 
 VdBool VDPLAY_CALL VdPlay_PlaySound(VdLong port) {
   return onPort(port, [&](Port&) {
-    std::lock_guard<std::mutex> lk(vdplay::lib().soundMutex);
-    vdplay::lib().soundPort = port;
+    if (!vdplay::lib().sound.playSound(port)) return std::uint32_t{VDPLAY_ERR_ALLOC};
+    vdplay::installExitHookOnce();
     return 0u;
   });
 }
 
 VdBool VDPLAY_CALL VdPlay_StopSound(void) {
   try {
-    std::lock_guard<std::mutex> lk(vdplay::lib().soundMutex);
-    vdplay::lib().soundPort = -1;
+    vdplay::lib().sound.stopSound();
     return 1;
   } catch (...) {
     // No port to record in: the failure goes where every port sees it.

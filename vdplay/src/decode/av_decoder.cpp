@@ -5,7 +5,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 #include <mutex>
 #include <new>
 
@@ -22,6 +24,16 @@ void quietenLibraryLog() {
   std::call_once(once, [] {
     if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_QUIET);
   });
+}
+
+constexpr std::uint64_t kLargestSingleThreadPicture = 1920 * 1088;
+constexpr unsigned kMostThreads = 4;
+
+int threadsFor(const StreamFormat& format) {
+  if (static_cast<std::uint64_t>(format.width) * format.height <= kLargestSingleThreadPicture)
+    return 1;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::max(2u, std::min(cores, kMostThreads)));
 }
 
 }  // namespace
@@ -46,9 +58,12 @@ std::uint32_t AvDecoder::init(const StreamFormat& format, int codecId) {
   frame_ = av_frame_alloc();
   converter_.reset(new (std::nothrow) AvFrameConverter);
   if (!ctx_ || !packet_ || !frame_ || !converter_ || !converter_->init()) return VDPLAY_ERR_ALLOC;
-  // One thread per port: 32 ports already use every core, and frame
-  // threading would add a frame of delay and a copy of the decoder per thread.
-  ctx_->thread_count = 1;
+  // One thread per port for pictures up to 1080p: 32 ports already use
+  // every core, and frame threading adds a frame of delay and a copy of the
+  // decoder per thread. Larger pictures (by the header's nominal size) take
+  // several threads, or a 4K stream could not keep its rate.
+  ctx_->thread_count = threadsFor(format);
+  ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   ctx_->pkt_timebase = AVRational{1, 1000};
   if (avcodec_open2(ctx_, codec, nullptr) < 0) return VDPLAY_ERR_DECODER_INIT;
   if (bare_) {
@@ -99,14 +114,16 @@ bool AvDecoder::receive(Frame& out, std::uint32_t& damaged) {
       return false;
     }
     if (rc != AVERROR(EAGAIN)) {
-      ++damaged;
+      if (seenKey_) ++damaged;  // before the first key picture, nothing is whole yet
       return false;
     }
     if (draining_ || !nextPacket()) return false;
     const int sent = avcodec_send_packet(ctx_, packet_);
     av_packet_unref(packet_);
     sentSinceEnd_ = true;
-    if (sent < 0 && sent != AVERROR(EAGAIN)) ++damaged;  // a unit that does not parse
+    // A unit that does not parse; before the first key picture (joining a
+    // stream mid-way) units that refer to what was never sent are expected.
+    if (sent < 0 && sent != AVERROR(EAGAIN) && seenKey_) ++damaged;
   }
 }
 
@@ -194,7 +211,7 @@ bool AvDecoder::holdsPictures() const {
   if (draining_) return false;
   // The parser keeps the last access unit of a bare stream until the next
   // one begins; a stream that reorders keeps decoded pictures back.
-  return (bare_ && parserHolds_) || (sentSinceEnd_ && ctx_->has_b_frames > 0);
+  return (bare_ && parserHolds_) || (sentSinceEnd_ && holdsDecodedPictures());
 }
 
 void AvDecoder::drain() {
@@ -215,10 +232,15 @@ void AvDecoder::drain() {
   }
   // Only a decoder that holds pictures back is ended (and so loses its
   // references); one that does not goes on with the next unit as it is.
-  if (sentSinceEnd_ && ctx_->has_b_frames > 0) {
+  if (sentSinceEnd_ && holdsDecodedPictures()) {
     avcodec_send_packet(ctx_, nullptr);
     draining_ = true;
   }
+}
+
+// Pictures wait inside the decoder for reordering, or in its frame threads.
+bool AvDecoder::holdsDecodedPictures() const {
+  return ctx_->has_b_frames > 0 || (ctx_->active_thread_type & FF_THREAD_FRAME) != 0;
 }
 
 void AvDecoder::restartParser() {

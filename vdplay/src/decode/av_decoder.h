@@ -25,7 +25,7 @@ class AvDecoder final : public PictureDecoder {
   AvDecoder(const AvDecoder&) = delete;
   AvDecoder& operator=(const AvDecoder&) = delete;
 
-  // Opens the codec (an AVCodecID) single-threaded; returns 0,
+  // Opens the codec (an AVCodecID); returns 0,
   // VDPLAY_ERR_ALLOC or VDPLAY_ERR_DECODER_INIT.
   std::uint32_t init(const StreamFormat& format, int codecId);
 
@@ -35,6 +35,7 @@ class AvDecoder final : public PictureDecoder {
   void drain() override;
   void flush() override;
   void setOptions(const DecodeOptions& options) override;
+  void skipToKeyPicture() override { seenKey_ = false; }
 
  private:
   bool nextPacket();
@@ -43,6 +44,7 @@ class AvDecoder final : public PictureDecoder {
   bool takeFrame(Frame& out);
   void restartAfterEnd();
   void restartParser();
+  bool holdsDecodedPictures() const;
 
   AVCodecContext* ctx_ = nullptr;
   AVCodecParserContext* parser_ = nullptr;  // bare Annex-B input only

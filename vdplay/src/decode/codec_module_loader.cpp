@@ -7,7 +7,7 @@
 namespace vdplay {
 namespace {
 
-CodecModuleFactory openModule(const std::string& file) {
+CodecModuleFactory openModule(const std::string& file, CodecModuleAudioFactory& audio) {
   // Every symbol bound now: a module whose FFmpeg libraries are missing or
   // too old fails here, not in the middle of playback.
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -17,6 +17,7 @@ CodecModuleFactory openModule(const std::string& file) {
     dlclose(handle);
     return nullptr;
   }
+  audio = reinterpret_cast<CodecModuleAudioFactory>(dlsym(handle, kCodecModuleAudioFactory));
   return reinterpret_cast<CodecModuleFactory>(factory);
 }
 
@@ -34,7 +35,7 @@ std::string ownFolder() {
 
 CodecModuleLoader::CodecModuleLoader(const std::vector<std::string>& files) {
   for (const std::string& file : files) {
-    factory_ = openModule(file);
+    factory_ = openModule(file, audioFactory_);
     if (factory_) return;
   }
 }
@@ -44,6 +45,18 @@ std::uint32_t CodecModuleLoader::createDecoder(const StreamFormat& format,
   if (!factory_) return VDPLAY_ERR_DECODER_INIT;
   PictureDecoder* decoder = nullptr;
   const std::uint32_t failed = factory_(kCodecModuleInterface, &format, &decoder);
+  if (failed) return failed;
+  if (!decoder) return VDPLAY_ERR_DECODER_INIT;
+  out.reset(decoder);
+  return 0;
+}
+
+std::uint32_t CodecModuleLoader::createAudioDecoder(AudioCodec codec,
+                                                    std::unique_ptr<AudioDecoder>& out) const {
+  if (!audioFactory_) return VDPLAY_ERR_DECODER_INIT;
+  AudioDecoder* decoder = nullptr;
+  const std::uint32_t failed =
+      audioFactory_(kCodecModuleInterface, static_cast<std::uint32_t>(codec), &decoder);
   if (failed) return failed;
   if (!decoder) return VDPLAY_ERR_DECODER_INIT;
   out.reset(decoder);

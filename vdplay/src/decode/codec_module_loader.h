@@ -29,8 +29,12 @@ class CodecModuleLoader {
   // the module beside the library itself, else by its plain name.
   static const CodecModuleLoader& forProcess();
 
+  // An audio decoder for codec in out, with the same results.
+  std::uint32_t createAudioDecoder(AudioCodec codec, std::unique_ptr<AudioDecoder>& out) const;
+
  private:
   CodecModuleFactory factory_ = nullptr;
+  CodecModuleAudioFactory audioFactory_ = nullptr;
 };
 
 // The files the library tries: the module in the folder of the library (or

@@ -58,6 +58,11 @@ class PictureDecoder {
   // Forgets all input and held pictures (the source buffer was cleared).
   virtual void flush() {}
 
+  // Units were lost before the next one: pictures are shown again from the
+  // next key picture on, so that nothing decoded from missing references
+  // reaches the screen.
+  virtual void skipToKeyPicture() {}
+
   virtual void setOptions(const DecodeOptions&) {}
 };
 

@@ -1,7 +1,15 @@
-// When the next frame is due, at the stream's frame rate times the speed.
+// When the next frame is due: at its time stamp, or without usable stamps at
+// the stream's frame rate, scaled by the speed.
 //
-// Due times are computed from a base time and a frame count (base + n *
-// interval), never by adding up rounded intervals, so the rate does not drift.
+// Each due time is the last one's plus the scaled step between the two
+// pictures' stamps (or one frame interval), computed in exact time, never
+// from when a picture was really shown: being late does not make the
+// schedule drift.
+//
+// A stamp step is used when it is positive and no more than a second or
+// twice the step before; anything else (stamps that stand still or go back,
+// a camera restart, a recorder's cut) counts as one frame interval, so the
+// schedule picks the new stamps up within a frame.
 #pragma once
 
 #include <chrono>
@@ -25,28 +33,56 @@ class Pacer {
   // The next frame is due at now; later ones follow at the interval.
   void restart(Clock::time_point now);
 
-  Clock::time_point due() const { return at(count_); }
+  // When the next frame is due, as far as it can be told before its stamp
+  // is known: one step after the last.
+  Clock::time_point due() const;
+  // When the frame with this stamp is due.
+  Clock::time_point dueFor(std::uint32_t stampMs) const;
 
   // The frame that was due has been shown at now. Running far behind (more
   // than a few intervals, at least 100 ms) starts the schedule anew from now
   // instead of rushing through the backlog.
   void shown(Clock::time_point now);
+  void shown(Clock::time_point now, std::uint32_t stampMs);
+
+  // The sound stage heard the sample stamped stampMs at heardAt: the
+  // pictures' schedule moves so that the frame with that stamp would be due
+  // then (when a stamped frame was shown since the restart, and the move is
+  // under kMaxFollowMs; a larger one is another time line). True when it moved.
+  bool follow(Clock::time_point heardAt, std::uint32_t stampMs);
+  static constexpr double kMaxFollowMs = 2000;
+  // The stamp of the last frame shown, when it had one.
+  bool lastStamp(std::uint32_t& stampMs) const {
+    stampMs = lastStampMs_;
+    return lastStamped_;
+  }
 
   // Seconds between frames at the current speed.
   double intervalSeconds() const { return interval_; }
 
  private:
-  Clock::time_point at(std::uint64_t n) const;
   void updateInterval();
+  double scaledMs(double milliseconds) const;
+  // The step from the last stamp to this one, when it is usable.
+  bool usableStep(std::uint32_t stampMs, double& stepMs) const;
+  // From the last due time to the next: the scaled stamp step or one interval.
+  double stepAfterLastMs(bool stamped, std::uint32_t stampMs) const;
+  Clock::time_point at(double msAfterAnchor) const;
+  void setShown(double stepMs, Clock::time_point now);
 
   std::uint32_t num_ = 25;
   std::uint32_t den_ = 1;
   int step_ = 0;
   double interval_ = 0.04;
-  Clock::time_point base_{};
-  std::uint64_t count_ = 0;  // frames since base_; the next one is due at base_ + count_ * interval_
+  Clock::time_point base_{};  // when the first frame after a restart is due
   bool shownSinceRestart_ = false;
-  Clock::time_point lastDue_{};
+  // The last due time, kept as an exact offset from an anchor so that
+  // rounding does not add up.
+  Clock::time_point anchor_{};
+  double lastDueMs_ = 0;
+  bool lastStamped_ = false;
+  std::uint32_t lastStampMs_ = 0;
+  double lastStepMs_ = 0;  // the last usable stamp step; 0: none yet
 };
 
 }  // namespace vdplay

@@ -38,21 +38,35 @@ void PlaybackClock::step() {
   ++steps_;
 }
 
-PlaybackClock::Decision PlaybackClock::next(TimePoint now) {
+PlaybackClock::Decision PlaybackClock::next(TimePoint now) { return decide(now, false, 0); }
+
+PlaybackClock::Decision PlaybackClock::next(TimePoint now, std::uint32_t stampMs) {
+  return decide(now, true, stampMs);
+}
+
+PlaybackClock::Decision PlaybackClock::decide(TimePoint now, bool stamped, std::uint32_t stampMs) {
   if (paused_) return {Action::Hold, now};
   if (stepping_) return {steps_ > 0 ? Action::Show : Action::Hold, now};
+  const auto dueNow = [&] { return stamped ? pacer_.dueFor(stampMs) : pacer_.due(); };
   if (restart_) {
     pacer_.restart(now);
     restart_ = false;
-  } else if (starved_ && now > pacer_.due()) {
+  } else if (starved_ && now > dueNow()) {
     pacer_.restart(now);  // the buffer ran dry: the schedule starts again from when data came
   }
   starved_ = false;
-  if (now < pacer_.due()) return {Action::Wait, pacer_.due()};
+  const TimePoint due = dueNow();
+  if (now < due) return {Action::Wait, due};
   // Faster than normal, a picture more than an interval late is dropped so
   // that decoding catches up instead of falling behind.
-  const bool late = now - pacer_.due() > std::chrono::duration<double>(pacer_.intervalSeconds());
+  const bool late = now - due > std::chrono::duration<double>(pacer_.intervalSeconds());
   return {pacer_.speed() > 0 && late ? Action::Drop : Action::Show, now};
+}
+
+PlaybackClock::TimePoint PlaybackClock::dueTime(TimePoint now, std::uint32_t stampMs) const {
+  if (paused_ || stepping_ || restart_) return now;
+  const TimePoint due = pacer_.dueFor(stampMs);
+  return due > now ? due : now;
 }
 
 void PlaybackClock::shown(TimePoint now) {
@@ -61,6 +75,19 @@ void PlaybackClock::shown(TimePoint now) {
   } else if (steps_ > 0) {
     --steps_;
   }
+}
+
+void PlaybackClock::shown(TimePoint now, std::uint32_t stampMs) {
+  if (!stepping_) {
+    pacer_.shown(now, stampMs);
+  } else if (steps_ > 0) {
+    --steps_;
+  }
+}
+
+bool PlaybackClock::followAudio(TimePoint heardAt, std::uint32_t stampMs) {
+  if (paused_ || stepping_ || restart_) return false;
+  return pacer_.follow(heardAt, stampMs);
 }
 
 }  // namespace vdplay

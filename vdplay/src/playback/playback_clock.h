@@ -1,5 +1,6 @@
-// When the picture waiting to be shown is shown: normal play at the stream's
-// rate, pause, single frames and the speed steps. Plain code over a time
+// When the picture waiting to be shown is shown: normal play at the
+// pictures' time stamps (or the stream's rate), pause, single frames and the
+// speed steps. Plain code over a time
 // the caller passes in, so it is tested without threads or sleeps.
 #pragma once
 
@@ -44,12 +45,27 @@ class PlaybackClock {
     Action action;
     TimePoint until;
   };
-  // What to do with the next picture: the port decodes it only once it is
-  // due, so that no decoded picture waits in memory for its time.
+  // What to do about the next picture before it is decoded: the port
+  // decodes it only once it is due as far as can be told (one step after the
+  // last), so that no decoded picture waits long in memory for its time.
   Decision next(TimePoint now);
+  // The same for a decoded picture with its time stamp.
+  Decision next(TimePoint now, std::uint32_t stampMs);
+  // When a picture with this stamp would be due, without changing anything.
+  TimePoint dueTime(TimePoint now, std::uint32_t stampMs) const;
   // The picture was shown (or dropped) at now; while stepping it uses up
   // one step.
   void shown(TimePoint now);
+  void shown(TimePoint now, std::uint32_t stampMs);
+
+  // While the port's sound plays (normal speed, neither paused nor
+  // stepping), the sound stage reports that the sample stamped stampMs is
+  // heard at heardAt: the pictures are shown against that from now on.
+  // False when nothing moved (another speed, pause, steps, no stamped
+  // picture shown since a restart, or a time line too far away).
+  bool followAudio(TimePoint heardAt, std::uint32_t stampMs);
+  // The stamp of the picture shown last, when it had one.
+  bool lastShownStamp(std::uint32_t& stampMs) const { return pacer_.lastStamp(stampMs); }
 
   int speed() const { return pacer_.speed(); }
   bool paused() const { return paused_; }
@@ -57,6 +73,7 @@ class PlaybackClock {
 
  private:
   void leavePauseOrSteps();
+  Decision decide(TimePoint now, bool stamped, std::uint32_t stampMs);
 
   Pacer pacer_;
   bool paused_ = false;

@@ -55,8 +55,8 @@ void Port::step(Lock& lk, Stream& s) {
   // does not make a picture late.
   if (s.turn == PlaybackClock::Action::Show) action = PlaybackClock::Action::Show;
   if (action == PlaybackClock::Action::Drop) {
+    clock_.shown(Clock::now(), s.pending.stampMs);
     s.pending = Frame();  // too late at a fast speed: on to the next one
-    clock_.shown(Clock::now());
   } else {
     show(lk, s);
   }
@@ -67,7 +67,7 @@ void Port::decodeNext(Lock& lk, Stream& s) {
   Frame frame;
   std::uint32_t damaged = 0;
   lk.unlock();
-  const bool got = s.decoder->receive(frame, damaged);
+  const bool got = s.decoder && s.decoder->receive(frame, damaged);
   lk.lock();
   if (damaged) noteDamaged(damaged);
   if (got) {
@@ -84,6 +84,8 @@ void Port::decodeNext(Lock& lk, Stream& s) {
   lk.unlock();
   const SourceBuffer::Taken taken =
       s.source.takeUnit(clearsSeen, [&](const SourceUnit& unit) {
+        if (!decoderFor(s, unit.codec)) return false;
+        if (unit.afterLoss) s.decoder->skipToKeyPicture();
         return unit.whole ? s.decoder->sendStored(unit.whole, unit.bytes, unit.type, unit.stampMs)
                           : s.decoder->send(unit.bytes, unit.type, unit.stampMs);
       });
@@ -93,14 +95,29 @@ void Port::decodeNext(Lock& lk, Stream& s) {
   if (!taken.found) waitForData(lk, s, writesSeen);
 }
 
-void Port::waitForData(Lock& lk, const Stream& s, std::uint64_t writesSeen) {
+void Port::waitForData(Lock& lk, Stream& s, std::uint64_t writesSeen) {
   clock_.dataRanOut();
   waitingForData_ = true;
   const auto woken = [&] {
     return thread_.stopRequested() || s.source.writes() != writesSeen || stream_.get() != &s ||
            callbacks_.handOverDue() || resetPending(s);
   };
-  if (s.decoder->holdsPictures()) {
+  std::chrono::milliseconds idle{};
+  std::uint32_t openStamp = 0;
+  if (s.source.holdsOpenUnit(idle, openStamp)) {
+    // A program or transport stream's video unit whose end no mark has shown
+    // is taken as complete when no bytes come for a while (a live source
+    // pushes a picture's bytes together, the next picture may be a frame
+    // away), and not before the picture is due: a host that feeds a file
+    // ahead of time has the rest of it on the way.
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point until = std::max(now + idle, clock_.dueTime(now, openStamp));
+    if (!wake_.wait_until(lk, until, woken)) {
+      lk.unlock();
+      s.source.closeOpenUnit(s.clearsApplied);
+      lk.lock();
+    }
+  } else if (s.decoder && s.decoder->holdsPictures()) {
     if (!wake_.wait_for(lk, kDrainAfter, woken)) {
       lk.unlock();
       s.decoder->drain();
@@ -115,13 +132,14 @@ void Port::waitForData(Lock& lk, const Stream& s, std::uint64_t writesSeen) {
 void Port::applyReset(Lock& lk, Stream& s) {
   s.clearsApplied = s.source.clears();
   s.pending = Frame();
+  if (!s.decoder) return;
   lk.unlock();
   s.decoder->flush();
   lk.lock();
 }
 
 void Port::applyOptions(Lock& lk, Stream& s) {
-  if (!(decodeOptions_ != s.appliedOptions)) return;
+  if (!s.decoder || !(decodeOptions_ != s.appliedOptions)) return;
   s.appliedOptions = decodeOptions_;
   const DecodeOptions options = decodeOptions_;
   lk.unlock();
@@ -137,7 +155,8 @@ bool Port::waitForTurn(Lock& lk, const Stream& s, PlaybackClock::Action& action)
   for (;;) {
     if (interrupted(s)) return false;  // the loop applies a reset; a stop keeps the frame
     if (callbacks_.handOverDue()) return false;
-    const PlaybackClock::Decision decision = clock_.next(Clock::now());
+    const PlaybackClock::Decision decision =
+        s.pending ? clock_.next(Clock::now(), s.pending.stampMs) : clock_.next(Clock::now());
     switch (decision.action) {
       case PlaybackClock::Action::Show:
       case PlaybackClock::Action::Drop:
@@ -163,13 +182,33 @@ void Port::show(Lock& lk, Stream& s) {
   callbacks_.show(frame, generation);
   lk.lock();
   ++displayed_;
-  clock_.shown(Clock::now());
+  clock_.shown(Clock::now(), frame.stampMs);
 }
 
 void Port::handOverKeptFrame(Lock& lk) {
   lk.unlock();
   callbacks_.handOver();
   lk.lock();
+}
+
+// The decoder for a unit's codec: made when a program or transport stream
+// names its codec, made anew when the stream map changes it. Runs on the
+// port's thread without the port lock.
+bool Port::decoderFor(Stream& s, vdstream::Codec codec) {
+  if (s.decoder && s.decoderCodec == codec) return true;
+  if (codec == vdstream::Codec::None || codec == s.refusedCodec) return false;
+  StreamFormat format = s.format;
+  format.codec = codec;
+  std::unique_ptr<PictureDecoder> decoder;
+  if (const std::uint32_t failed = createPictureDecoder(format, decoder)) {
+    s.refusedCodec = codec;
+    recordPortError(index_, failed);
+    return false;
+  }
+  s.decoder = std::move(decoder);
+  s.decoderCodec = codec;
+  s.appliedOptions = DecodeOptions();  // a new decoder starts with the defaults
+  return true;
 }
 
 void Port::noteDamaged(std::uint32_t count) {

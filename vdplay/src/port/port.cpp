@@ -31,12 +31,17 @@ std::uint32_t Port::openStream(const std::uint8_t* header, std::size_t length,
   // Allocate without the lock: a large pool takes a while.
   std::shared_ptr<Stream> s(new (std::nothrow) Stream(format));
   if (!s || !s->source.allocate(poolBytes)) return VDPLAY_ERR_ALLOC;
-  if (const std::uint32_t failed = createPictureDecoder(format, s->decoder)) return failed;
+  // A program or transport stream that leaves the codec to the stream gets
+  // its decoder when the stream names it.
+  if (!vdstream::isMpegFraming(format.framing) || format.codec != vdstream::Codec::None) {
+    if (const std::uint32_t failed = createPictureDecoder(format, s->decoder)) return failed;
+    s->decoderCodec = format.codec;
+  }
 
   std::lock_guard<std::mutex> lk(m_);
   if (stream_) return VDPLAY_ERR_ORDER;  // another caller opened it meanwhile
   stream_ = std::move(s);
-  decoded_ = displayed_ = damaged_ = 0;
+  decoded_ = displayed_ = damaged_ = audioPlayed_ = audioDamaged_ = 0;
   display_.regionEnabled = false;
   clock_.setRate(format.fpsNum, format.fpsDen);
   wake_.notify_all();  // a thread kept running from its own callback picks up the new stream
@@ -174,6 +179,9 @@ void Port::stats(VdPlayStats& out) {
   out.stepping = clock_.stepping();
   out.playing = thread_.running();
   out.streamOpen = stream_ != nullptr;
+  out.audioUnitsPlayed = audioPlayed_;
+  out.audioUnitsDamaged = audioDamaged_;
+  out.soundHeard = soundHeard_;
 }
 
 }  // namespace vdplay

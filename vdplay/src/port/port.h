@@ -32,7 +32,9 @@ struct Stream {
       : format(f), source(f), width(static_cast<int>(f.width)), height(static_cast<int>(f.height)) {}
   StreamFormat format;
   SourceBuffer source;
-  std::unique_ptr<PictureDecoder> decoder;
+  std::unique_ptr<PictureDecoder> decoder;  // none until a program or transport stream names its codec
+  vdstream::Codec decoderCodec = vdstream::Codec::None;
+  vdstream::Codec refusedCodec = vdstream::Codec::None;  // no decoder could be made for it
 
   // Guarded by the port lock.
   int width;   // size of the pictures decoded lately; the header's until the first
@@ -83,6 +85,23 @@ class Port {
   std::uint32_t setOverlayMode(bool overlay, std::uint32_t colorKey);
   void stats(VdPlayStats& out);
 
+  // The sound stage's view of the port (sound_loop.cpp): the open stream,
+  // whether its sound is heard now (playing at normal speed, neither paused
+  // nor stepping) and the volume.
+  struct SoundTap {
+    std::shared_ptr<Stream> stream;
+    bool audible = false;
+    bool paused = false;
+    std::uint32_t volume = 0;
+    bool pictureStamped = false;      // a stamped picture was shown
+    std::uint32_t pictureStampMs = 0; // its stamp
+  };
+  SoundTap soundTap();
+  // Audio units the sound stage played, found damaged; whether it is heard.
+  void noteSound(std::uint32_t played, std::uint32_t damaged, bool heard);
+  // The sample stamped stampMs is heard at heardAt: the pictures follow.
+  void followAudio(std::chrono::steady_clock::time_point heardAt, std::uint32_t stampMs);
+
   // Process exit: stops the thread, waiting for it at most until deadline.
   void stopForExit(std::chrono::steady_clock::time_point deadline) {
     thread_.stopForExit(deadline);
@@ -97,7 +116,7 @@ class Port {
   void step(Lock& lk, Stream& s);
   bool waitForTurn(Lock& lk, const Stream& s, PlaybackClock::Action& action);
   void decodeNext(Lock& lk, Stream& s);
-  void waitForData(Lock& lk, const Stream& s, std::uint64_t writesSeen);
+  void waitForData(Lock& lk, Stream& s, std::uint64_t writesSeen);
   void applyReset(Lock& lk, Stream& s);
   void applyOptions(Lock& lk, Stream& s);
   void show(Lock& lk, Stream& s);
@@ -105,6 +124,7 @@ class Port {
   bool interrupted(const Stream& s) const;
   bool resetPending(const Stream& s) const { return s.source.clears() != s.clearsApplied; }
   void noteDamaged(std::uint32_t count);
+  bool decoderFor(Stream& s, vdstream::Codec codec);
 
   std::uint32_t changeSpeed(int delta);
   std::uint32_t startThread();
@@ -126,6 +146,9 @@ class Port {
   std::uint32_t decoded_ = 0;
   std::uint32_t displayed_ = 0;
   std::uint32_t damaged_ = 0;
+  std::uint32_t audioPlayed_ = 0;
+  std::uint32_t audioDamaged_ = 0;
+  bool soundHeard_ = false;
 
   // Settings.
   DisplaySettings display_;

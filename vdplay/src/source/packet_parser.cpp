@@ -19,6 +19,10 @@ bool PacketParser::payloadFits(std::uint32_t type, std::uint32_t size,
       return format_.codec == vdstream::Codec::H264 && size > 0;
     case vdstream::Payload::H265:
       return format_.codec == vdstream::Codec::H265 && size > 0;
+    case vdstream::Payload::G711ALaw:
+    case vdstream::Payload::G711MuLaw:
+    case vdstream::Payload::AacAdts:
+      return size > 0 && size <= vdstream::kMaxAudioPayload;
   }
   return false;
 }

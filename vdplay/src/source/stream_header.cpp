@@ -42,10 +42,11 @@ std::uint32_t parseFileHeader(const std::uint8_t* h, std::size_t length, StreamF
   const std::uint32_t codec = readLe32(h + vdstream::kCodecOffset);
   const std::uint32_t framing = readLe32(h + vdstream::kFramingOffset);
   if (codec > static_cast<std::uint32_t>(vdstream::Codec::H265)) return VDPLAY_ERR_UNRECOGNISED;
-  if (framing > static_cast<std::uint32_t>(vdstream::Framing::AnnexB))
+  if (framing > static_cast<std::uint32_t>(vdstream::Framing::TransportStream))
     return VDPLAY_ERR_UNRECOGNISED;
-  // Raw and zlib pictures need their packets.
-  if (codec == 0 && framing != 0) return VDPLAY_ERR_UNRECOGNISED;
+  // Raw and zlib pictures need their packets; a bare stream needs its codec.
+  if (codec == 0 && framing == static_cast<std::uint32_t>(vdstream::Framing::AnnexB))
+    return VDPLAY_ERR_UNRECOGNISED;
 
   out.width = w;
   out.height = ht;
@@ -60,7 +61,7 @@ std::uint32_t parseFileHeader(const std::uint8_t* h, std::size_t length, StreamF
 }
 
 std::size_t minPoolBytes(const StreamFormat& format) {
-  if (format.codec != vdstream::Codec::None)
+  if (format.codec != vdstream::Codec::None || vdstream::isMpegFraming(format.framing))
     return vdstream::minCodecPoolBytes(format.width, format.height);
   return vdstream::kPacketHeaderSize + format.maxPayload;
 }

@@ -1,0 +1,6 @@
+// The program stream demuxer over arbitrary bytes.
+#include "demuxer_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return fuzzDemuxer(vdstream::Framing::ProgramStream, data, size);
+}

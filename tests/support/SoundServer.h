@@ -1,0 +1,289 @@
+// A private PulseAudio server for the sound tests (POSIX only): a null sink
+// (no sound device needed) whose monitor is recorded with parec, and the
+// measurements made on the recording. The server runs with its own runtime
+// folder and socket; PULSE_SERVER points this process (and parec) at it.
+#pragma once
+
+#include <VdStreamFormat.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sp_test {
+
+inline bool ProgramFound(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Runs argv with stdout to outPath (or /dev/null) and stderr to /dev/null;
+// returns the child's pid.
+inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& outPath = "") {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int null = open("/dev/null", O_RDWR);
+  const int out = outPath.empty() ? null : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(null, 0);
+  dup2(out, 1);
+  dup2(null, 2);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
+inline void StopChild(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 200; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+class SoundServer {
+ public:
+  static constexpr std::uint32_t kRate = 48000;
+
+  static bool Available() { return ProgramFound("pulseaudio") && ProgramFound("parec"); }
+
+  // Starts the server in a new folder; Running() tells whether it answers.
+  SoundServer() {
+    char tmpl[] = "/tmp/vdplay-sound-XXXXXX";
+    if (!mkdtemp(tmpl)) return;
+    dir_ = tmpl;
+    socket_ = dir_ + "/native";
+    setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
+    Start();
+  }
+  ~SoundServer() {
+    Stop();
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  SoundServer(const SoundServer&) = delete;
+  SoundServer& operator=(const SoundServer&) = delete;
+
+  bool Start() {
+    const std::string env = "HOME=" + dir_;
+    setenv("PULSE_RUNTIME_PATH", (dir_ + "/runtime").c_str(), 1);
+    setenv("PULSE_STATE_PATH", (dir_ + "/state").c_str(), 1);
+    pid_ = Spawn({"pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
+                  "--use-pid-file=no", "--disable-shm=yes", "--log-target=stderr",
+                  "-L", "module-null-sink sink_name=vdsink rate=" + std::to_string(kRate),
+                  "-L", "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1"});
+    for (int i = 0; i < 300; ++i) {  // up to 6 s
+      if (std::system("pactl info >/dev/null 2>&1") == 0) {
+        // An idle null sink renders in blocks of up to 2 s, and a stream
+        // that starts then waits for the block to end; a recorder asking
+        // for 10 ms keeps the sink's blocks short, as a real device's are.
+        // It takes effect once the block under way ends.
+        // The same recorder writes the monitor to a file for the whole
+        // life of the server; a Recording takes a slice of it.
+        keeper_ = Spawn({"parec", "-d", "vdsink.monitor", "--format=s16le",
+                         "--rate=" + std::to_string(kRate), "--channels=1",
+                         "--latency-msec=10", "--raw"},
+                        MonitorFile());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  void Stop() {
+    StopChild(keeper_);
+    keeper_ = -1;
+    StopChild(pid_);
+    pid_ = -1;
+    unlink(socket_.c_str());
+  }
+  bool Running() const { return pid_ > 0 && std::system("pactl info >/dev/null 2>&1") == 0; }
+  const std::string& Dir() const { return dir_; }
+  std::string MonitorFile() const { return dir_ + "/monitor.raw"; }
+
+ private:
+  std::string dir_;
+  std::string socket_;
+  pid_t pid_ = -1;
+  pid_t keeper_ = -1;
+};
+
+// A slice of the null sink's monitor (mono, kRate), which the server's
+// recorder writes to a file all the time.
+class Recording {
+ public:
+  explicit Recording(const SoundServer& server) : path_(server.MonitorFile()) {
+    startSamples_ = FileSamples();
+  }
+
+  std::size_t FileSamples() const {
+    struct stat st {};
+    return stat(path_.c_str(), &st) == 0 ? static_cast<std::size_t>(st.st_size) / 2 : 0;
+  }
+
+  // Waits until ms of sound have come since the start (at most ms + 3 s) and
+  // returns them.
+  std::vector<std::int16_t> Take(int ms) {
+    const std::size_t want = static_cast<std::size_t>(ms) * SoundServer::kRate / 1000;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms + 3000);
+    while (FileSamples() < startSamples_ + want && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<std::int16_t> samples(want);
+    std::size_t got = 0;
+    if (FILE* f = std::fopen(path_.c_str(), "rb")) {
+      std::fseek(f, static_cast<long>(startSamples_ * 2), SEEK_SET);
+      got = std::fread(samples.data(), 2, want, f);
+      std::fclose(f);
+    }
+    samples.resize(got);
+    return samples;
+  }
+
+ private:
+  std::string path_;
+  std::size_t startSamples_ = 0;
+};
+
+// Root mean square of samples [from, to).
+inline double Rms(const std::vector<std::int16_t>& s, std::size_t from = 0,
+                  std::size_t to = static_cast<std::size_t>(-1)) {
+  if (to > s.size()) to = s.size();
+  if (from >= to) return 0;
+  double sum = 0;
+  for (std::size_t i = from; i < to; ++i) sum += static_cast<double>(s[i]) * s[i];
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+// The part of a recording with sound: the first and last sample of
+// magnitude above threshold.
+struct Span {
+  std::size_t from = 0, to = 0;
+  std::size_t size() const { return to > from ? to - from : 0; }
+};
+inline Span Audible(const std::vector<std::int16_t>& s, int threshold = 500) {
+  Span span;
+  std::size_t i = 0;
+  while (i < s.size() && std::abs(s[i]) < threshold) ++i;
+  std::size_t j = s.size();
+  while (j > i && std::abs(s[j - 1]) < threshold) --j;
+  span.from = i;
+  span.to = j;
+  return span;
+}
+
+// Frequency of a tone from its rising zero crossings over [from, to), with
+// a little hysteresis against noise; 0 when there are too few.
+inline double ToneFrequency(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to,
+                            std::uint32_t rate = SoundServer::kRate) {
+  const int hysteresis = 200;
+  bool low = false;
+  std::size_t first = 0, last = 0, crossings = 0;
+  for (std::size_t i = from; i < to && i < s.size(); ++i) {
+    if (s[i] < -hysteresis) low = true;
+    if (low && s[i] > hysteresis) {
+      low = false;
+      if (crossings == 0) first = i;
+      last = i;
+      ++crossings;
+    }
+  }
+  if (crossings < 10) return 0;
+  return static_cast<double>(crossings - 1) * rate / static_cast<double>(last - first);
+}
+
+// ---------------------------------------------------------------- clips
+
+// Output of an ffmpeg command (the whole file it writes); empty on failure.
+inline std::vector<std::uint8_t> FfmpegBytes(const std::string& args, const std::string& dir) {
+  const std::string out = dir + "/ffmpeg.out";
+  const std::string cmd = "ffmpeg -nostdin -loglevel error -y " + args + " '" + out + "'";
+  std::vector<std::uint8_t> bytes;
+  if (std::system(cmd.c_str()) != 0) return bytes;
+  if (FILE* f = std::fopen(out.c_str(), "rb")) {
+    std::uint8_t buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+struct AudioPacket {
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t stampMs = 0;
+};
+
+// G.711 bytes cut into packets of 20 ms (160 bytes), stamped from 0.
+inline std::vector<AudioPacket> G711Packets(const std::vector<std::uint8_t>& coded) {
+  std::vector<AudioPacket> out;
+  for (std::size_t at = 0; at < coded.size(); at += 160) {
+    AudioPacket p;
+    p.bytes.assign(coded.begin() + static_cast<std::ptrdiff_t>(at),
+                   coded.begin() + static_cast<std::ptrdiff_t>(std::min(at + 160, coded.size())));
+    p.stampMs = static_cast<std::uint32_t>(at / 8);
+    out.push_back(std::move(p));
+  }
+  return out;
+}
+
+// An ADTS stream cut into its frames (one packet each), stamped from 0.
+inline std::vector<AudioPacket> AdtsPackets(const std::vector<std::uint8_t>& adts) {
+  static const std::uint32_t kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                         22050, 16000, 12000, 11025, 8000,  7350};
+  std::vector<AudioPacket> out;
+  std::size_t at = 0;
+  std::uint64_t samples = 0;
+  while (at + 7 <= adts.size() && adts[at] == 0xFF && (adts[at + 1] & 0xF0) == 0xF0) {
+    const std::size_t length = ((adts[at + 3] & 0x03u) << 11) | (adts[at + 4] << 3) | (adts[at + 5] >> 5);
+    const std::uint32_t rate = kRates[std::min<std::uint32_t>((adts[at + 2] >> 2) & 0x0F, 12)];
+    if (length < 7 || at + length > adts.size()) break;
+    AudioPacket p;
+    p.bytes.assign(adts.begin() + static_cast<std::ptrdiff_t>(at),
+                   adts.begin() + static_cast<std::ptrdiff_t>(at + length));
+    p.stampMs = static_cast<std::uint32_t>(samples * 1000 / rate);
+    samples += 1024;
+    out.push_back(std::move(p));
+    at += length;
+  }
+  return out;
+}
+
+// A raw-picture stream (w x h, fps) of `seconds` with the audio packets
+// interleaved by time stamp; pictureOf(n, picture) fills picture n (default:
+// the moving test pattern).
+template <class PictureOf>
+std::vector<std::uint8_t> StreamWithAudio(std::uint32_t w, std::uint32_t h, std::uint32_t fps,
+                                          double seconds, const std::vector<AudioPacket>& audio,
+                                          vdstream::Payload audioType, PictureOf pictureOf) {
+  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t> picture(vdstream::pictureBytes(w, h));
+  const auto frames = static_cast<std::uint32_t>(seconds * fps);
+  std::size_t a = 0;
+  for (std::uint32_t n = 0; n < frames; ++n) {
+    const auto stamp = static_cast<std::uint32_t>(std::uint64_t{n} * 1000 / fps);
+    // The audio of this picture's time goes just before it, as muxers do.
+    while (a < audio.size() && audio[a].stampMs < stamp + 1000 / fps) {
+      vdstream::appendPacket(data, audio[a].bytes.data(), audio[a].bytes.size(), audio[a].stampMs,
+                             audioType);
+      ++a;
+    }
+    pictureOf(n, picture.data());
+    vdstream::appendPacket(data, picture.data(), picture.size(), stamp, vdstream::Payload::Raw);
+  }
+  return data;
+}
+
+}  // namespace sp_test

@@ -32,18 +32,12 @@ const char* usageText() {
          "      plays a generated test pattern (352x288, 25 fps) through the player,\n"
          "      walks the play states and saves a snapshot (default ./spdemo-snapshot.bmp)\n"
          "  spdemo play FILE [--port N] [--state CODE] [--snapshot PATH] [--duration S]\n"
-         "                   [--volume N] [--window] [--config-trace DIR]
-"
-         "      plays a stream file, a 4:2:0 .y4m file, a program or transport stream,
-"
-         "      or a video file with H.264 or H.265 video (natively mp4, mkv, .h264,
-"
-         "      .265; on Windows what the system's Source Reader gives as H.264/H.265
-"
-         "      samples, and bare .h264/.265 streams) at its real rate; CODE 1 play,
-"
-         "      2 pause, 3-5 fast, 6-8 slow, 9 single frame. Ends at
-"
+         "                   [--volume N] [--window] [--config-trace DIR]\n"
+         "      plays a stream file, a 4:2:0 .y4m file, a program or transport stream,\n"
+         "      or a video file with H.264 or H.265 video (natively mp4, mkv, .h264,\n"
+         "      .265; on Windows what the system's Source Reader gives as H.264/H.265\n"
+         "      samples, and bare .h264/.265 streams) at its real rate; CODE 1 play,\n"
+         "      2 pause, 3-5 fast, 6-8 slow, 9 single frame. Ends at\n"
          "      the end of the data, after S seconds, or when no frame comes for 3 s\n"
          "      while data waits; exit status 1 for any fault of the data. N 0-100 is\n"
          "      the sound's volume (Play_SetVolume; default 0, silent): a video file's\n"

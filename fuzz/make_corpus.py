@@ -337,3 +337,30 @@ demuxers = {
 for target, seeds in demuxers.items():
     for name, data in seeds.items():
         write(target, name, data)
+# ---------------------------------------------------------------- Annex-B splitter
+# [0] flags (bit 0 H.265, bit 1 end midway), [1] split seed, then the stream.
+# Hand-made NAL units: delimiters, parameter sets, IDR and P slices (first and
+# later slices of a picture), H.265 parameter sets and slices, junk before
+# the first start code. The committed corpus also holds h264_clip and
+# h265_clip, real streams of five 64x64 pictures made with
+#   ffmpeg -f lavfi -i testsrc2=size=64x64:rate=25 -frames:v 5 -c:v libx264 -bf 2 -f h264
+# (and -c:v libx265 -f hevc), behind the two leading bytes 00 11.
+aud = bytes([0, 0, 0, 1, 0x09, 0xF0])
+sps = bytes([0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1E, 0xAB])
+pps = bytes([0, 0, 0, 1, 0x68, 0xCE, 0x38, 0x80])
+idr = bytes([0, 0, 1, 0x65, 0x88, 0x84, 0x21, 0x00, 0x00, 0x03, 0x01, 0x7F])
+idr_more = bytes([0, 0, 1, 0x65, 0x41, 0x9A, 0x55])
+p_first = bytes([0, 0, 0, 1, 0x41, 0x9A, 0x22, 0x6C])
+p_more = bytes([0, 0, 1, 0x41, 0x40, 0x10, 0x33])
+eos = bytes([0, 0, 0, 1, 0x0A])
+h264 = aud + sps + pps + idr + idr_more + p_first + p_more + aud + p_first + eos + sps + idr
+write("annexb", "h264_units", bytes([0, 7]) + h264)
+write("annexb", "h264_end_midway", bytes([2, 3]) + h264 + h264)
+write("annexb", "h264_junk_first", bytes([0, 1]) + b"\x12\x34\x56\x00\x00" + h264)
+vps = bytes([0, 0, 0, 1, 0x40, 0x01, 0x0C])
+sps5 = bytes([0, 0, 0, 1, 0x42, 0x01, 0x01])
+pps5 = bytes([0, 0, 0, 1, 0x44, 0x01, 0xC1])
+idr5 = bytes([0, 0, 0, 1, 0x26, 0x01, 0xAF, 0x11])
+trail5 = bytes([0, 0, 0, 1, 0x02, 0x01, 0xD0, 0x33])
+aud5 = bytes([0, 0, 0, 1, 0x46, 0x01, 0x50])
+write("annexb", "h265_units", bytes([1, 5]) + vps + sps5 + pps5 + idr5 + trail5 + aud5 + trail5)

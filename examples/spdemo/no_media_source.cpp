@@ -1,5 +1,5 @@
-// The media source of a build that reads no video files (Windows), and of the
-// demo's tests that keep FFmpeg out of their process.
+// The media source of the demo's tests that keep FFmpeg (and Media
+// Foundation) out of their process: it reads no video files.
 #include "media_source.h"
 
 namespace spdemo {

@@ -1,6 +1,7 @@
 // Where the demo's stream comes from: a generated test pattern, a stream file
 // in the decoder's format, a .y4m file turned into packets on the fly, or
-// (natively) an H.264 or H.265 video file read with libavformat. Every source
+// an H.264 or H.265 video file (natively read with libavformat, on Windows
+// through the Source Reader or as a bare stream). Every source
 // gives the 40-byte file header and then one block per packet, each with the
 // time on the stream's clock at which it is due.
 #pragma once
@@ -54,9 +55,9 @@ std::unique_ptr<PacketSource> makePatternSource(std::uint32_t width, std::uint32
 // A stream file (it starts with "VDPS"), a YUV4MPEG2 file (its pictures
 // become packets of the given payload type), a program or transport stream
 // file (.ps/.mpg/.vob, .ts/.m2ts/.mts: handed over as it is), a live
-// transport stream (udp://HOST:PORT, tcp://HOST:PORT) or, in the native
-// build, a video file whose video is H.264 or H.265; null with error set when
-// the input is none of these or cannot be read.
+// transport stream (udp://HOST:PORT, tcp://HOST:PORT) or a video file whose
+// video is H.264 or H.265 (media_source.h); null with error set when the
+// input is none of these or cannot be read.
 std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error,
                                              vdstream::Payload pictures = vdstream::Payload::Zlib);
 

@@ -75,8 +75,9 @@ TEST_F(StreamTest, HeaderAndPoolRefusals) {
     EXPECT_TRUE(failsWith(VdPlay_SetDisplayRegion(0, 0, r, nullptr, 1), 0, VDPLAY_ERR_BAD_ARGUMENT));
 }
 
-// Natively the codec headers open in vdplay_codec_tests: opening one loads
-// the codec module and FFmpeg, which this program does not.
+// The codec headers open in vdplay_codec_tests: natively opening one loads
+// the codec module and FFmpeg, which this program does not; on Windows it
+// starts a Media Foundation decoder, where the system has one for the codec.
 TEST_F(StreamTest, CodecHeadersAreCheckedBeforeAnyCodecIsLoaded) {
   using vdstream::Codec;
   using vdstream::Framing;
@@ -92,8 +93,9 @@ TEST_F(StreamTest, CodecHeadersAreCheckedBeforeAnyCodecIsLoaded) {
       EXPECT_EQ(tryOpen(h, 40, static_cast<VdDword>(vdstream::minPoolBytes(1920, 1080, codec)) - 1),
                 VDPLAY_ERR_BAD_ARGUMENT);
 #if defined(_WIN32)
-      // This build has no codec library.
-      EXPECT_EQ(tryOpen(h, 40, 512000), VDPLAY_ERR_DECODER_INIT);
+      // Opens where the system has a decoder MFT for the codec, else 19.
+      const std::uint32_t opened = tryOpen(h, 40, 512000);
+      EXPECT_TRUE(opened == 0 || opened == VDPLAY_ERR_DECODER_INIT) << opened;
 #endif
     }
   }

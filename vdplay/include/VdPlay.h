@@ -30,8 +30,10 @@
  *   nominal: the decoder follows the bitstream and VdPlay_GetPictureSize
  *   reports the size decoded lately (up to 4096x2304 and more, within
  *   4096 a side); a nominal size above 1920x1088 decodes with several
- *   threads. The Windows build has no codec library and refuses codec
- *   streams with VDPLAY_ERR_DECODER_INIT (19). The source buffer of a codec
+ *   threads. The Windows build decodes them with Media Foundation's decoder
+ *   MFTs (H.264 always, H.265 where the system has a decoder for it) and
+ *   refuses a codec the system cannot decode with VDPLAY_ERR_DECODER_INIT
+ *   (19), as the native build does without FFmpeg. The source buffer of a codec
  *   stream is at least 16 + 64 KiB whatever the picture size: each access
  *   unit must fit it. A larger unit is counted as damaged and skipped, and
  *   pictures resume at the next key picture.

@@ -5,6 +5,8 @@
 #include "decode/raw_decoder.h"
 #if VDPLAY_CODEC_MODULE
 #include "decode/codec_module_loader.h"
+#elif defined(_WIN32)
+#include "decode/mf_decoder.h"
 #endif
 
 namespace vdplay {
@@ -24,6 +26,13 @@ std::uint32_t createPictureDecoder(const StreamFormat& format,
       // Loaded on the first compressed stream only: a program that plays
       // none never loads FFmpeg.
       return CodecModuleLoader::forProcess().createDecoder(format, out);
+#elif defined(_WIN32)
+    case vdstream::Codec::H264:
+    case vdstream::Codec::H265:
+      // Media Foundation's decoder MFTs: H.264 on every Windows, H.265 where
+      // the system has a decoder for it. Loaded on the first compressed
+      // stream only.
+      return createMfDecoder(format, out);
 #else
     case vdstream::Codec::H264:
     case vdstream::Codec::H265:

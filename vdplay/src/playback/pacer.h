@@ -57,6 +57,9 @@ class Pacer {
     return lastStamped_;
   }
 
+  // A frame was shown since the last restart.
+  bool shownSinceRestart() const { return shownSinceRestart_; }
+
   // Seconds between frames at the current speed.
   double intervalSeconds() const { return interval_; }
 

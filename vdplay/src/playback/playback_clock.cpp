@@ -58,8 +58,10 @@ PlaybackClock::Decision PlaybackClock::decide(TimePoint now, bool stamped, std::
   const TimePoint due = dueNow();
   if (now < due) return {Action::Wait, due};
   // Faster than normal, a picture more than an interval late is dropped so
-  // that decoding catches up instead of falling behind.
-  const bool late = now - due > std::chrono::duration<double>(pacer_.intervalSeconds());
+  // that decoding catches up instead of falling behind; the first after a
+  // (re)start is shown whatever its decoding took.
+  const bool late = pacer_.shownSinceRestart() &&
+                    now - due > std::chrono::duration<double>(pacer_.intervalSeconds());
   return {pacer_.speed() > 0 && late ? Action::Drop : Action::Show, now};
 }
 

@@ -67,6 +67,11 @@ class PlaybackClock {
   // The stamp of the picture shown last, when it had one.
   bool lastShownStamp(std::uint32_t& stampMs) const { return pacer_.lastStamp(stampMs); }
 
+  // One frame interval at the current speed.
+  Clock::duration interval() const {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(pacer_.intervalSeconds()));
+  }
   int speed() const { return pacer_.speed(); }
   bool paused() const { return paused_; }
   bool stepping() const { return stepping_; }

@@ -108,10 +108,11 @@ void Port::waitForData(Lock& lk, Stream& s, std::uint64_t writesSeen) {
     // A program or transport stream's video unit whose end no mark has shown
     // is taken as complete when no bytes come for a while (a live source
     // pushes a picture's bytes together, the next picture may be a frame
-    // away), and not before the picture is due: a host that feeds a file
-    // ahead of time has the rest of it on the way.
+    // away), and not earlier than a frame before the picture is due: a host
+    // that feeds a file ahead of time has the rest of it on the way.
     const Clock::time_point now = Clock::now();
-    const Clock::time_point until = std::max(now + idle, clock_.dueTime(now, openStamp));
+    const Clock::time_point until =
+        std::max(now + idle, clock_.dueTime(now, openStamp) - clock_.interval());
     if (!wake_.wait_until(lk, until, woken)) {
       lk.unlock();
       s.source.closeOpenUnit(s.clearsApplied);

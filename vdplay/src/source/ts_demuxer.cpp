@@ -141,7 +141,10 @@ void TsDemuxer::packet(const std::uint8_t* p, DemuxSink& sink) {
       return;
     }
     discontinuity = fieldLength > 0 && (p[5] & 0x80);
-    stuffed = (control & 0x01) && fieldLength > adaptationFieldNeeds(p + 5, fieldLength);
+    // A field of length 0, or of flags 0 alone, stuffs one or two bytes.
+    stuffed = (control & 0x01) &&
+              (fieldLength == 0 || (fieldLength == 1 && p[5] == 0) ||
+               fieldLength > adaptationFieldNeeds(p + 5, fieldLength));
     offset = 5 + fieldLength;
   }
   if (!(control & 0x01)) return;  // no payload, and the counter does not move

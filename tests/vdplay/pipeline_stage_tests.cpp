@@ -251,3 +251,30 @@ TEST(SourceBuffer, AudioPacketsAreQueuedAsTheyComeAndOnlyOnce) {
   ASSERT_TRUE(source.write(stream.data(), stream.size()));
   EXPECT_EQ(source.audio().size(), 2u) << "after a clear the scan starts at the new front";
 }
+
+// The clock needs to know when each unit came whole (its last byte, not its
+// first) and whether the host was kept waiting by a full pool.
+TEST(SourceBuffer, EachUnitKnowsWhenItCameWholeAndWhetherThePoolWasFull) {
+  using Clock = std::chrono::steady_clock;
+  SourceBuffer source(smallFormat());
+  const Bytes a = rawPacket(0), b = rawPacket(1);
+  ASSERT_TRUE(source.allocate(a.size() + b.size()));
+  ASSERT_TRUE(source.write(a.data(), 10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const Clock::time_point beforeRest = Clock::now();
+  ASSERT_TRUE(source.write(a.data() + 10, a.size() - 10));
+  const Clock::time_point afterRest = Clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const Clock::time_point beforeB = Clock::now();
+  ASSERT_TRUE(source.write(b.data(), b.size()));
+  EXPECT_FALSE(source.write(a.data(), a.size())) << "the pool is full";
+
+  const auto take = [&] { return source.takeUnit(source.clears(), [](const SourceUnit&) { return true; }); };
+  SourceBuffer::Taken taken = take();
+  EXPECT_GE(taken.cameAt, beforeRest);
+  EXPECT_LE(taken.cameAt, afterRest);
+  EXPECT_TRUE(taken.poolWasFull);
+  taken = take();
+  EXPECT_GE(taken.cameAt, beforeB);
+  EXPECT_FALSE(taken.poolWasFull) << "no write was refused since the unit before";
+}

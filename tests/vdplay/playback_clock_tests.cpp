@@ -158,3 +158,56 @@ TEST_F(PlaybackClockTest, TheSoundMovesNothingWhilePausedSteppingOrAtAnotherSpee
   clock.step();
   EXPECT_FALSE(clock.followAudio(at(130), 40));
 }
+
+namespace {
+
+// A live source: the unit stamped k * 40 ms comes whole at arriveMs, the
+// port looks for it when its turn comes and shows it when it is due.
+// Returns when it was shown, in ms.
+class LiveStreamClockTest : public PlaybackClockTest {
+ protected:
+  double liveUnit(int k, int arriveMs, bool rhythmic = true) {
+    const auto stamp = static_cast<std::uint32_t>(k * 40);
+    PlaybackClock::Decision turn = clock.next(at(0));
+    if (turn.action == Action::Wait && msAfterStart(turn.until) < arriveMs) {
+      clock.dataRanOut();  // the port looked before the unit came
+      turn = clock.next(at(arriveMs));
+    }
+    if (turn.action == Action::Wait) turn = clock.next(turn.until);
+    clock.unitTaken(at(arriveMs), stamp, rhythmic);
+    PlaybackClock::Decision show = clock.next(turn.until, stamp);
+    if (show.action == Action::Wait) show = clock.next(show.until, stamp);
+    EXPECT_EQ(show.action, Action::Show);
+    clock.shown(show.until, stamp);
+    return msAfterStart(show.until);
+  }
+};
+
+}  // namespace
+
+// One unit comes 70 ms late; the schedule starts anew from it, and then wins
+// the delay back over the next seconds in steps of at most half an interval.
+TEST_F(LiveStreamClockTest, ALiveStreamWinsBackTheDelayOfOneLateUnit) {
+  double last = 0;
+  double delay = 0;
+  for (int k = 0; k < 250; ++k) {
+    const int arrive = k * 40 + 10 + (k == 10 ? 70 : 0) + (k % 3) * 5;  // a little jitter
+    const double shown = liveUnit(k, arrive);
+    if (k > 0) {
+      EXPECT_GE(shown - last, 20 - 1e-9) << "unit " << k;
+    }
+    last = shown;
+    delay = shown - arrive;
+    if (k == 11) {
+      EXPECT_GE(delay, 60);  // the late unit moved the schedule
+    }
+  }
+  EXPECT_LE(delay, 12);  // back to about the jitter
+}
+
+// A host that pushed the whole clip ahead, or that keeps the pool full, is
+// not a live source: the pictures keep the rhythm of their stamps.
+TEST_F(LiveStreamClockTest, UnitsPushedAheadKeepTheirStampsRhythm) {
+  for (int k = 0; k < 100; ++k) EXPECT_DOUBLE_EQ(liveUnit(k, 0), k * 40.0);
+  for (int k = 100; k < 200; ++k) EXPECT_DOUBLE_EQ(liveUnit(k, k * 40 - 900, false), k * 40.0);
+}

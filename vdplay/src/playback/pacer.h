@@ -51,6 +51,9 @@ class Pacer {
   // under kMaxFollowMs; a larger one is another time line). True when it moved.
   bool follow(Clock::time_point heardAt, std::uint32_t stampMs);
   static constexpr double kMaxFollowMs = 2000;
+  // Every due time from the next frame on comes this much earlier (a live
+  // stream whose pictures all came ahead of their time).
+  void moveEarlier(Clock::duration by) { anchor_ -= by; }
   // The stamp of the last frame shown, when it had one.
   bool lastStamp(std::uint32_t& stampMs) const {
     stampMs = lastStampMs_;

@@ -50,9 +50,11 @@ PlaybackClock::Decision PlaybackClock::decide(TimePoint now, bool stamped, std::
   const auto dueNow = [&] { return stamped ? pacer_.dueFor(stampMs) : pacer_.due(); };
   if (restart_) {
     pacer_.restart(now);
+    liveDelay_.reset();
     restart_ = false;
   } else if (starved_ && now > dueNow()) {
     pacer_.restart(now);  // the buffer ran dry: the schedule starts again from when data came
+    liveDelay_.reset();
   }
   starved_ = false;
   const TimePoint due = dueNow();
@@ -63,6 +65,17 @@ PlaybackClock::Decision PlaybackClock::decide(TimePoint now, bool stamped, std::
   const bool late = pacer_.shownSinceRestart() &&
                     now - due > std::chrono::duration<double>(pacer_.intervalSeconds());
   return {pacer_.speed() > 0 && late ? Action::Drop : Action::Show, now};
+}
+
+void PlaybackClock::unitTaken(TimePoint cameAt, std::uint32_t stampMs, bool rhythmic) {
+  if (!rhythmic || paused_ || stepping_ || restart_ || pacer_.speed() != 0 ||
+      !pacer_.shownSinceRestart()) {
+    liveDelay_.reset();
+    return;
+  }
+  const Clock::duration earlier =
+      liveDelay_.unitCame(cameAt, pacer_.dueFor(stampMs), interval());
+  if (earlier > Clock::duration::zero()) pacer_.moveEarlier(earlier);
 }
 
 PlaybackClock::TimePoint PlaybackClock::dueTime(TimePoint now, std::uint32_t stampMs) const {
@@ -89,7 +102,9 @@ void PlaybackClock::shown(TimePoint now, std::uint32_t stampMs) {
 
 bool PlaybackClock::followAudio(TimePoint heardAt, std::uint32_t stampMs) {
   if (paused_ || stepping_ || restart_) return false;
-  return pacer_.follow(heardAt, stampMs);
+  if (!pacer_.follow(heardAt, stampMs)) return false;
+  liveDelay_.reset();  // the sound's time line decides, not the arrivals
+  return true;
 }
 
 }  // namespace vdplay

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "VdPlay.h"
+#include "playback/live_delay.h"
 #include "playback/pacer.h"
 
 namespace vdplay {
@@ -45,6 +46,13 @@ class PlaybackClock {
     Action action;
     TimePoint until;
   };
+  // The port's decoder took the unit stamped stampMs, which came whole at
+  // cameAt. rhythmic: the host did not find the pool full since the unit
+  // before, and the decoder shows each picture as soon as it is decoded (no
+  // reordering). Over a live stream whose units all come ahead of their
+  // time, the schedule moves earlier (see LiveDelay).
+  void unitTaken(TimePoint cameAt, std::uint32_t stampMs, bool rhythmic);
+
   // What to do about the next picture before it is decoded: the port
   // decodes it only once it is due as far as can be told (one step after the
   // last), so that no decoded picture waits long in memory for its time.
@@ -81,6 +89,7 @@ class PlaybackClock {
   Decision decide(TimePoint now, bool stamped, std::uint32_t stampMs);
 
   Pacer pacer_;
+  LiveDelay liveDelay_;
   bool paused_ = false;
   bool stepping_ = false;
   std::uint32_t steps_ = 0;     // single frames asked for and not shown yet

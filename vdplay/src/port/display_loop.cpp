@@ -81,9 +81,11 @@ void Port::decodeNext(Lock& lk, Stream& s) {
   // Counted before looking, so that data arriving after the look wakes the wait.
   const std::uint64_t writesSeen = s.source.writes();
   const std::uint64_t clearsSeen = s.clearsApplied;
+  std::uint32_t stampMs = 0;
   lk.unlock();
   const SourceBuffer::Taken taken =
       s.source.takeUnit(clearsSeen, [&](const SourceUnit& unit) {
+        stampMs = unit.stampMs;
         if (!decoderFor(s, unit.codec)) return false;
         if (unit.afterLoss) s.decoder->skipToKeyPicture();
         return unit.whole ? s.decoder->sendStored(unit.whole, unit.bytes, unit.type, unit.stampMs)
@@ -92,6 +94,8 @@ void Port::decodeNext(Lock& lk, Stream& s) {
   lk.lock();
   if (taken.damaged) noteDamaged(taken.damaged);
   if (taken.found && !taken.accepted) noteDamaged(1);
+  if (taken.accepted)
+    clock_.unitTaken(taken.cameAt, stampMs, !taken.poolWasFull && !s.decoder->holdsPictures());
   if (!taken.found) waitForData(lk, s, writesSeen);
 }
 
@@ -102,17 +106,16 @@ void Port::waitForData(Lock& lk, Stream& s, std::uint64_t writesSeen) {
     return thread_.stopRequested() || s.source.writes() != writesSeen || stream_.get() != &s ||
            callbacks_.handOverDue() || resetPending(s);
   };
-  std::chrono::milliseconds idle{};
+  Clock::time_point closeAt{};
   std::uint32_t openStamp = 0;
-  if (s.source.holdsOpenUnit(idle, openStamp)) {
+  if (s.source.holdsOpenUnit(closeAt, openStamp)) {
     // A program or transport stream's video unit whose end no mark has shown
-    // is taken as complete when no bytes come for a while (a live source
+    // is taken as complete when no bytes have come for a while (a live source
     // pushes a picture's bytes together, the next picture may be a frame
     // away), and not earlier than a frame before the picture is due: a host
     // that feeds a file ahead of time has the rest of it on the way.
-    const Clock::time_point now = Clock::now();
     const Clock::time_point until =
-        std::max(now + idle, clock_.dueTime(now, openStamp) - clock_.interval());
+        std::max(closeAt, clock_.dueTime(Clock::now(), openStamp) - clock_.interval());
     if (!wake_.wait_until(lk, until, woken)) {
       lk.unlock();
       s.source.closeOpenUnit(s.clearsApplied);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,6 +20,7 @@ struct VideoUnit {
   std::uint32_t stampMs = 0;        // presentation time (PTS) in milliseconds
   vdstream::Codec codec = vdstream::Codec::None;
   bool afterLoss = false;  // units before this one were lost: decode from a key picture
+  std::chrono::steady_clock::time_point wholeAt{};  // when the source had it whole
 };
 
 // Where a demuxer puts what it found.

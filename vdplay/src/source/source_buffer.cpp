@@ -40,8 +40,12 @@ bool SourceBuffer::write(const std::uint8_t* data, std::size_t length) {
   if (demuxer_) {
     // Only whole units count against the pool here: a unit under way cannot
     // be finished without more bytes, and is itself limited to the pool.
-    if (length > poolBytes_ - demuxedBytes_) return false;
+    if (length > poolBytes_ - demuxedBytes_) {
+      ++refusals_;
+      return false;
+    }
     if (length == 0) return true;
+    lastWriteAt_ = std::chrono::steady_clock::now();
     try {
       demuxer_->push(data, length, demuxOutput_);
     } catch (const std::bad_alloc&) {
@@ -51,11 +55,16 @@ bool SourceBuffer::write(const std::uint8_t* data, std::size_t length) {
     ++writes_;
     return true;
   }
-  if (length > ring_.capacity() - waitingLocked()) return false;
+  if (length > ring_.capacity() - waitingLocked()) {
+    ++refusals_;
+    return false;
+  }
   if (length == 0) return true;
+  lastWriteAt_ = std::chrono::steady_clock::now();
   if (!takeWholePacket(data, length)) {
     if (!ring_.write(data, length)) return false;
     ringIn_ += length;
+    arrivals_.record(ringIn_, lastWriteAt_);
     scanAudioAhead();
   }
   ++writes_;
@@ -115,6 +124,7 @@ bool SourceBuffer::takeWholePacket(const std::uint8_t* data, std::size_t length)
   packet.unit.stampMs = readLe32(data + 8);
   packet.unit.whole = std::move(storage);
   packet.totalSize = length;
+  packet.cameAt = lastWriteAt_;
   try {
     whole_.push_back(std::move(packet));
   } catch (const std::bad_alloc&) {
@@ -156,14 +166,16 @@ void SourceBuffer::copyAudio(std::size_t offset, std::uint32_t size, std::uint32
 }
 
 void SourceBuffer::DemuxOutput::video(VideoUnit&& unit) {
+  unit.wholeAt = std::chrono::steady_clock::now();
   source_.demuxedBytes_ += unit.bytes.size();
   source_.demuxed_.push_back(std::move(unit));
 }
 
-bool SourceBuffer::holdsOpenUnit(std::chrono::milliseconds& idle, std::uint32_t& stampMs) const {
+bool SourceBuffer::holdsOpenUnit(std::chrono::steady_clock::time_point& closeAt,
+                                 std::uint32_t& stampMs) const {
   std::lock_guard<std::mutex> lk(m_);
   if (!demuxer_ || !demuxer_->holdsOpenUnit(stampMs)) return false;
-  idle = std::chrono::milliseconds(demuxer_->idleCloseMs());
+  closeAt = lastWriteAt_ + std::chrono::milliseconds(demuxer_->idleCloseMs());
   return true;
 }
 
@@ -186,6 +198,7 @@ void SourceBuffer::clear() {
   demuxDamaged_ = 0;
   audio_.clear();
   ring_.clear();
+  arrivals_.clear();
   scanAt_ = ringIn_;
   queuedAhead_.clear();
   reader_.reset();

@@ -15,6 +15,7 @@
 #include "frame.h"
 #include "frame_pool.h"
 #include "VdStreamFormat.h"
+#include "source/arrival_times.h"
 #include "source/audio_queue.h"
 #include "source/byte_ring.h"
 #include "source/demuxer.h"
@@ -52,8 +53,9 @@ class SourceBuffer {
   // A program or transport stream has a video unit under way whose end no
   // mark has shown yet; once no bytes come for a while, closeOpenUnit takes
   // it as complete (unless the buffer was cleared since clearsSeen).
-  // idle: how long to wait for more of it; stampMs: its time.
-  bool holdsOpenUnit(std::chrono::milliseconds& idle, std::uint32_t& stampMs) const;
+  // closeAt: when it is taken as complete if no bytes come before;
+  // stampMs: its time.
+  bool holdsOpenUnit(std::chrono::steady_clock::time_point& closeAt, std::uint32_t& stampMs) const;
   void closeOpenUnit(std::uint64_t clearsSeen);
   // Forgets every byte waiting.
   void clear();
@@ -73,6 +75,10 @@ class SourceBuffer {
     bool found = false;        // a unit was handed over
     bool accepted = false;     // and its user took it
     std::uint32_t damaged = 0; // damaged packets dropped on the way
+    // When the unit came whole, and whether the host found the pool full
+    // since the unit before was taken (it pushes ahead of the pictures).
+    std::chrono::steady_clock::time_point cameAt{};
+    bool poolWasFull = false;
   };
   // Hands the next unit to use(const SourceUnit&), which returns whether it
   // took it, then lets go of the unit either way; nothing when the buffer
@@ -98,6 +104,8 @@ class SourceBuffer {
       source.afterLoss = unit.afterLoss;
       taken.found = true;
       taken.accepted = use(static_cast<const SourceUnit&>(source));
+      taken.cameAt = unit.wholeAt;
+      notePoolFull(taken);
       return taken;
     }
     if (!whole_.empty()) {
@@ -106,6 +114,8 @@ class SourceBuffer {
       wholeBytes_ -= packet.totalSize;
       taken.found = true;
       taken.accepted = use(packet.unit);
+      taken.cameAt = packet.cameAt;
+      notePoolFull(taken);
       return taken;
     }
     InputUnit unit;
@@ -128,8 +138,11 @@ class SourceBuffer {
     source.stampMs = unit.stampMs;
     source.codec = format_.codec;
     taken.accepted = use(source);
+    taken.cameAt = arrivals_.timeOf(ringFront() + unit.totalSize);
     ring_.consume(unit.totalSize);
+    arrivals_.forget(ringFront());
     scanAudioAhead();
+    notePoolFull(taken);
     return taken;
   }
 
@@ -139,6 +152,7 @@ class SourceBuffer {
   struct WholePacket {
     SourceUnit unit;
     std::size_t totalSize = 0;  // with its packet header, as it counts in the pool
+    std::chrono::steady_clock::time_point cameAt{};
   };
   bool takeWholePacket(const std::uint8_t* data, std::size_t length);
   // Moves an audio packet from the ring to the audio queue.
@@ -149,6 +163,10 @@ class SourceBuffer {
   // well-formed packets from the front on: at the first bytes that are no
   // packet it stops until the parser has dealt with them.
   void scanAudioAhead();
+  void notePoolFull(Taken& taken) {
+    taken.poolWasFull = refusals_ != refusalsAtTake_;
+    refusalsAtTake_ = refusals_;
+  }
   void copyAudio(std::size_t offset, std::uint32_t size, std::uint32_t type, std::uint32_t stampMs);
   std::uint64_t ringFront() const { return ringIn_ - ring_.size(); }
   std::size_t waitingLocked() const;
@@ -176,6 +194,10 @@ class SourceBuffer {
   std::list<WholePacket> whole_;  // before every byte in the ring; no memory until used
   std::size_t wholeBytes_ = 0;
   std::uint64_t writes_ = 0;
+  ArrivalTimes arrivals_;  // of the bytes in the ring
+  std::uint64_t refusals_ = 0;  // writes refused for want of room
+  std::uint64_t refusalsAtTake_ = 0;
+  std::chrono::steady_clock::time_point lastWriteAt_{};
   std::uint64_t clears_ = 0;
 
   // Program and transport streams: the demuxer and the access units it found.

@@ -129,6 +129,9 @@ class Recording {
     startSamples_ = FileSamples();
   }
 
+  // The file's sample at which this recording starts.
+  std::size_t StartSample() const { return startSamples_; }
+
   std::size_t FileSamples() const {
     struct stat st {};
     return stat(path_.c_str(), &st) == 0 ? static_cast<std::size_t>(st.st_size) / 2 : 0;
@@ -261,14 +264,20 @@ inline std::vector<AudioPacket> AdtsPackets(const std::vector<std::uint8_t>& adt
   return out;
 }
 
-// A raw-picture stream (w x h, fps) of `seconds` with the audio packets
-// interleaved by time stamp; pictureOf(n, picture) fills picture n (default:
-// the moving test pattern).
+// One packet of the stand-in's stream (header included) and its time stamp.
+struct TimedPacket {
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t stampMs = 0;
+};
+
+// The packets of a raw-picture stream (w x h, fps) of `seconds` with the
+// audio packets interleaved by time stamp, in stream order; pictureOf(n,
+// picture) fills picture n.
 template <class PictureOf>
-std::vector<std::uint8_t> StreamWithAudio(std::uint32_t w, std::uint32_t h, std::uint32_t fps,
-                                          double seconds, const std::vector<AudioPacket>& audio,
-                                          vdstream::Payload audioType, PictureOf pictureOf) {
-  std::vector<std::uint8_t> data;
+std::vector<TimedPacket> StreamPackets(std::uint32_t w, std::uint32_t h, std::uint32_t fps,
+                                       double seconds, const std::vector<AudioPacket>& audio,
+                                       vdstream::Payload audioType, PictureOf pictureOf) {
+  std::vector<TimedPacket> packets;
   std::vector<std::uint8_t> picture(vdstream::pictureBytes(w, h));
   const auto frames = static_cast<std::uint32_t>(seconds * fps);
   std::size_t a = 0;
@@ -276,13 +285,27 @@ std::vector<std::uint8_t> StreamWithAudio(std::uint32_t w, std::uint32_t h, std:
     const auto stamp = static_cast<std::uint32_t>(std::uint64_t{n} * 1000 / fps);
     // The audio of this picture's time goes just before it, as muxers do.
     while (a < audio.size() && audio[a].stampMs < stamp + 1000 / fps) {
-      vdstream::appendPacket(data, audio[a].bytes.data(), audio[a].bytes.size(), audio[a].stampMs,
-                             audioType);
+      packets.push_back({vdstream::makePacket(audio[a].bytes.data(), audio[a].bytes.size(),
+                                              audio[a].stampMs, audioType),
+                         audio[a].stampMs});
       ++a;
     }
     pictureOf(n, picture.data());
-    vdstream::appendPacket(data, picture.data(), picture.size(), stamp, vdstream::Payload::Raw);
+    packets.push_back({vdstream::makePacket(picture.data(), picture.size(), stamp,
+                                            vdstream::Payload::Raw),
+                       stamp});
   }
+  return packets;
+}
+
+// The same stream as one block of bytes.
+template <class PictureOf>
+std::vector<std::uint8_t> StreamWithAudio(std::uint32_t w, std::uint32_t h, std::uint32_t fps,
+                                          double seconds, const std::vector<AudioPacket>& audio,
+                                          vdstream::Payload audioType, PictureOf pictureOf) {
+  std::vector<std::uint8_t> data;
+  for (const TimedPacket& p : StreamPackets(w, h, fps, seconds, audio, audioType, pictureOf))
+    data.insert(data.end(), p.bytes.begin(), p.bytes.end());
   return data;
 }
 

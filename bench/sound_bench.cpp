@@ -120,7 +120,7 @@ void BM_Sound_OffsetToPictures(benchmark::State& state) {
   std::size_t beepsHeard = 0;
   for (auto _ : state) {
     sp_test::FlashTimes::Clear();
-    Recording rec(*server);
+    Recording rec(server->MonitorFile());
     sp_test::MonitorClock clock(rec);
     OpenPort();
     VdPlay_SetDisplayCallBack(kPort, &sp_test::FlashTimes::OnFrame);
@@ -186,7 +186,7 @@ void BM_Sound_CpuOfOnePort(benchmark::State& state) {
     for (int pair = 0; pair < pairs; ++pair) {
       for (bool on : {true, false}) {
         if (on) VdPlay_PlaySound(kPort); else VdPlay_StopSound();
-        Recording rec(*server);
+        Recording rec(server->MonitorFile());
         const VdPlayStats before = Stats(kPort);
         const double cpu0 = bench::ProcessCpuSeconds();
         std::this_thread::sleep_for(std::chrono::seconds(sliceSeconds));
@@ -253,7 +253,7 @@ void BM_Sound_Ports32_SoundOnOne(benchmark::State& state) {
     bench::RealRateFeeder feeder(player, ports, kSeconds * kFps);
     feeder.AddAudio(0, audio, stamps);
     if (player->Play_SetVolume(ports[0], 80) != SP_OK) throw std::runtime_error("Play_SetVolume failed");
-    Recording rec(*server);
+    Recording rec(server->MonitorFile());
     const double cpu0 = bench::ProcessCpuSeconds();
     feeder.Start();
     feeder.Join();

@@ -81,7 +81,7 @@ SoundServer* SoundTest::server_ = nullptr;
 
 // Records for ms and returns the recording.
 std::vector<std::int16_t> Record(SoundServer& server, int ms) {
-  Recording rec(server);
+  Recording rec(server.MonitorFile());
   return rec.Take(ms);
 }
 
@@ -250,7 +250,7 @@ TEST_F(SoundTest, SoundAndPicturesStayWithin40Milliseconds) {
                       [](std::uint32_t n, std::uint8_t* picture) { FlashPicture(kW, kH, kFps, n, picture); });
   std::vector<std::uint8_t> header = vdstream::makeFileHeader(kW, kH, kFps, 1);
   FlashTimes::Clear();
-  Recording rec(*server_);
+  Recording rec(server_->MonitorFile());
   MonitorClock clock(rec);
   ASSERT_TRUE(VdPlay_OpenStream(0, header.data(), 40, static_cast<VdDword>(data.size() + 65536)));
   ASSERT_TRUE(VdPlay_InputData(0, data.data(), static_cast<VdDword>(data.size())));

@@ -1,7 +1,8 @@
 // main() of the benchmark programs: runs the benchmarks as Google Benchmark's
 // own main does, then prints the registered figures as markdown table rows
 // (target, figure, limit, pass/fail) and, with --sp_summary=FILE, appends the
-// rows to FILE. Exits with 1 when a figure misses its target or its
+// rows to FILE; --sp_short makes the long benchmarks short (bench::ShortRun).
+// Exits with 1 when a figure misses its target or its
 // benchmark failed.
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 
 namespace bench {
 namespace {
+
+bool g_shortRun = false;
 
 std::vector<Figure>& Figures() {
   static std::vector<Figure> figures;
@@ -63,6 +66,8 @@ std::string Escape(const std::string& text) {
 
 }  // namespace
 
+bool ShortRun() { return g_shortRun; }
+
 bool AddFigure(Figure figure) {
   Figures().push_back(std::move(figure));
   return true;
@@ -97,6 +102,8 @@ int main(int argc, char** argv) {
     const char prefix[] = "--sp_summary=";
     if (std::strncmp(argv[i], prefix, sizeof prefix - 1) == 0) {
       summaryPath = argv[i] + sizeof prefix - 1;
+    } else if (std::strcmp(argv[i], "--sp_short") == 0) {
+      bench::g_shortRun = true;
     } else {
       rest.push_back(argv[i]);
     }

@@ -62,6 +62,13 @@ RealRateFeeder::RealRateFeeder(ISinglePlayer* player, std::vector<std::int32_t> 
 
 RealRateFeeder::~RealRateFeeder() { Stop(); }
 
+void RealRateFeeder::AddAudio(std::size_t portIndex, std::vector<std::vector<std::uint8_t>> packets,
+                              std::vector<std::uint32_t> stampsMs) {
+  audioPort_ = portIndex;
+  audio_ = std::move(packets);
+  audioStamps_ = std::move(stampsMs);
+}
+
 void RealRateFeeder::Start() { thread_ = std::thread(&RealRateFeeder::Run, this); }
 
 void RealRateFeeder::Stop() {
@@ -83,6 +90,7 @@ void RealRateFeeder::Run() {
   using Clock = std::chrono::steady_clock;
   const auto interval = std::chrono::microseconds(1000000 / fps_);
   const Clock::time_point start = Clock::now();
+  std::size_t nextAudio = 0;
   for (std::uint32_t frame = 0; frameLimit_ == 0 || frame < frameLimit_; ++frame) {
     const Clock::time_point due = start + frame * interval;
     std::this_thread::sleep_until(due);
@@ -94,6 +102,17 @@ void RealRateFeeder::Run() {
     std::vector<std::uint8_t>& packet = packets_[frame % packets_.size()];
     putLe32(packet.data() + 8, frame * 1000 / fps_);  // the packet's time stamp in ms
     for (std::size_t i = 0; i < ports_.size(); ++i) {
+      // The audio of this picture's interval goes just before it.
+      const std::uint64_t nextPictureMs = std::uint64_t{frame + 1} * 1000 / fps_;
+      while (i == audioPort_ && nextAudio < audio_.size() && audioStamps_[nextAudio] < nextPictureMs) {
+        std::vector<std::uint8_t>& audio = audio_[nextAudio++];
+        if (player_->Play_InputData(ports_[i], audio.data(), static_cast<std::uint32_t>(audio.size()),
+                                    0) == SP_OK) {
+          audioFed_.fetch_add(1);
+        } else {
+          audioRefused_.fetch_add(1);
+        }
+      }
       const std::int32_t result = player_->Play_InputData(
           ports_[i], packet.data(), static_cast<std::uint32_t>(packet.size()), 0);
       if (result == SP_OK) {

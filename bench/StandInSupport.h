@@ -36,6 +36,12 @@ class RealRateFeeder {
   RealRateFeeder(const RealRateFeeder&) = delete;
   RealRateFeeder& operator=(const RealRateFeeder&) = delete;
 
+  // Also feeds audio to the port at index portIndex of hostPorts: whole
+  // packets of the stand-in's stream with their time stamps, in time order,
+  // each pushed just before the picture of its time. Call before Start().
+  void AddAudio(std::size_t portIndex, std::vector<std::vector<std::uint8_t>> packets,
+                std::vector<std::uint32_t> stampsMs);
+
   void Start();
   void Stop();   // ends feeding and waits for the thread
   void Join();   // waits until frameLimit frames were fed
@@ -44,6 +50,9 @@ class RealRateFeeder {
   // number of refused calls.
   std::vector<std::uint32_t> FramesFed() const;
   std::uint32_t Refused() const { return refused_.load(); }
+  // Audio packets accepted and refused.
+  std::uint32_t AudioFed() const { return audioFed_.load(); }
+  std::uint32_t AudioRefused() const { return audioRefused_.load(); }
   // Largest lateness of a feeding round behind its schedule, in ms.
   double WorstLatenessMs() const { return worstLatenessUs_.load() / 1000.0; }
 
@@ -57,6 +66,11 @@ class RealRateFeeder {
   std::vector<std::vector<std::uint8_t>> packets_;  // distinct pictures, reused in turn
   std::vector<std::atomic<std::uint32_t>> fed_;
   std::atomic<std::uint32_t> refused_{0};
+  std::size_t audioPort_ = static_cast<std::size_t>(-1);
+  std::vector<std::vector<std::uint8_t>> audio_;
+  std::vector<std::uint32_t> audioStamps_;
+  std::atomic<std::uint32_t> audioFed_{0};
+  std::atomic<std::uint32_t> audioRefused_{0};
   std::atomic<std::int64_t> worstLatenessUs_{0};
   std::atomic<bool> stop_{false};
   std::thread thread_;

@@ -40,6 +40,11 @@ inline Figure Info(std::string what, std::string function, std::string args,
   return figure;
 }
 
+// True with --sp_short on the command line: the benchmarks that take a minute
+// measure a few seconds instead, for quick tries (their figures are then
+// not the committed ones).
+bool ShortRun();
+
 // A counter of the run, 0 when it has none.
 double Counter(const Run& run, const std::string& name);
 // Wall and CPU time of one iteration in the run's time unit, as text.

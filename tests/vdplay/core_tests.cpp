@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "source/input_reader.h"
 #include "source/packet_parser.h"
 #include "playback/pacer.h"
+#include "decode/adts_header.h"
 #include "decode/raw_decoder.h"
 #include "playback/playback_clock.h"
 #include "source/stream_header.h"
@@ -245,6 +247,49 @@ TEST(Stretch, NearestPixelsWhenMagnifyingAndReducing) {
     const auto n = std::count(index.begin(), index.end(), i);
     EXPECT_TRUE(n == 2 || n == 3) << i;
   }
+}
+
+// ADTS header of an AAC frame: profile (object type - 1), rate index,
+// channels, frame length, no CRC.
+std::vector<std::uint8_t> AdtsHeader(unsigned profile, unsigned rateIndex, unsigned channels,
+                                     std::size_t frameBytes, bool crc = false) {
+  return {0xFF, static_cast<std::uint8_t>(crc ? 0xF0 : 0xF1),
+          static_cast<std::uint8_t>((profile << 6) | (rateIndex << 2) | (channels >> 2)),
+          static_cast<std::uint8_t>(((channels & 3) << 6) | ((frameBytes >> 11) & 3)),
+          static_cast<std::uint8_t>(frameBytes >> 3),
+          static_cast<std::uint8_t>(((frameBytes & 7) << 5) | 0x1F), 0xFC};
+}
+
+TEST(AdtsHeader, FieldsAndTheAudioSpecificConfigAWindowsDecoderIsGiven) {
+  std::vector<std::uint8_t> frame = AdtsHeader(1, 3, 2, 300);  // LC, 48 kHz, stereo
+  frame.resize(300);
+  vdplay::AdtsFrame f;
+  ASSERT_TRUE(vdplay::readAdtsFrame(frame.data(), frame.size(), f));
+  EXPECT_EQ(f.objectType, 2u);
+  EXPECT_EQ(f.rate, 48000u);
+  EXPECT_EQ(f.channels, 2u);
+  EXPECT_EQ(f.headerBytes, 7u);
+  EXPECT_EQ(f.frameBytes, 300u);
+  EXPECT_EQ(f.rawBlocks, 1u);
+  EXPECT_EQ(f.audioSpecificConfig(), (std::array<std::uint8_t, 2>{0x11, 0x90}));
+
+  std::vector<std::uint8_t> mono = AdtsHeader(1, 4, 1, 20, true);  // LC, 44.1 kHz, mono, CRC
+  mono.resize(20);
+  ASSERT_TRUE(vdplay::readAdtsFrame(mono.data(), mono.size(), f));
+  EXPECT_EQ(f.headerBytes, 9u);
+  EXPECT_EQ(f.audioSpecificConfig(), (std::array<std::uint8_t, 2>{0x12, 0x08}));
+  EXPECT_FALSE(f.sameConfig(vdplay::AdtsFrame{}));
+
+  // Refused: a frame longer than the bytes, a reserved rate, no sync word,
+  // a length shorter than the header.
+  EXPECT_FALSE(vdplay::readAdtsFrame(frame.data(), 299, f));
+  std::vector<std::uint8_t> reserved = AdtsHeader(1, 13, 2, 300);
+  reserved.resize(300);
+  EXPECT_FALSE(vdplay::readAdtsFrame(reserved.data(), reserved.size(), f));
+  frame[1] = 0xE1;
+  EXPECT_FALSE(vdplay::readAdtsFrame(frame.data(), frame.size(), f));
+  std::vector<std::uint8_t> tiny = AdtsHeader(1, 3, 2, 7);
+  EXPECT_FALSE(vdplay::readAdtsFrame(tiny.data(), tiny.size(), f));
 }
 
 TEST(StreamWriter, HeaderAndPacketLayout) {

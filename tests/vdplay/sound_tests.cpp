@@ -7,15 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <mutex>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/SoundServer.h"
+#include "support/SoundSync.h"
 #include "support/StandInPorts.h"
 
 namespace {
@@ -82,7 +81,7 @@ SoundServer* SoundTest::server_ = nullptr;
 
 // Records for ms and returns the recording.
 std::vector<std::int16_t> Record(SoundServer& server, int ms) {
-  Recording rec(server);
+  Recording rec(server.MonitorFile());
   return rec.Take(ms);
 }
 
@@ -240,92 +239,31 @@ TEST_F(SoundTest, WithoutAServerThePicturesPlayOnAndTheSoundComesBack) {
 
 // ---------------------------------------------------------------- in step
 
-std::mutex flashMutex;
-std::vector<std::pair<std::uint32_t, std::chrono::steady_clock::time_point>> flashes;
-
-void VDPLAY_CALL OnFrame(VdLong, char*, VdLong, VdLong, VdLong, VdLong stamp, VdLong, VdLong) {
-  const auto now = std::chrono::steady_clock::now();
-  if (stamp % 1000 != 0) return;
-  std::lock_guard<std::mutex> lk(flashMutex);
-  flashes.emplace_back(static_cast<std::uint32_t>(stamp), now);
-}
-
-// White pictures at every whole second, black between.
-void FlashPicture(std::uint32_t n, std::uint8_t* picture) {
-  const std::size_t luma = std::size_t{kW} * kH;
-  std::fill(picture, picture + luma, static_cast<std::uint8_t>(n % kFps == 0 ? 235 : 16));
-  std::fill(picture + luma, picture + luma * 3 / 2, static_cast<std::uint8_t>(128));
-}
-
-// A 100 ms beep at every whole second (the ffmpeg command's aevalsrc, in
-// A-law) with a white picture at the same stamps: the callback's time of
-// each white picture against the time the beep's first sample reaches the
-// null sink. The recording's samples are put on the steady clock by watching
-// the monitor file grow (a sample is never in the file before it was
-// rendered, so the earliest-looking observation is the closest).
+// A 100 ms beep at every whole second with a white picture at the same
+// stamps: the callback's time of each white picture against the time the
+// beep's first sample reaches the null sink (support/SoundSync.h).
 TEST_F(SoundTest, SoundAndPicturesStayWithin40Milliseconds) {
-  const std::vector<AudioPacket> beeps = G711Packets(FfmpegBytes(
-      "-f lavfi -i \"aevalsrc=if(lt(mod(t\\,1)\\,0.1)\\,0.5*sin(2*PI*1000*t)\\,0):s=8000:d=9\" -f alaw",
-      server_->Dir()));
+  const std::vector<AudioPacket> beeps = BeepPackets(9, server_->Dir());
   ASSERT_FALSE(beeps.empty());
   std::vector<std::uint8_t> data =
-      StreamWithAudio(kW, kH, kFps, 9, beeps, vdstream::Payload::G711ALaw, FlashPicture);
+      StreamWithAudio(kW, kH, kFps, 9, beeps, vdstream::Payload::G711ALaw,
+                      [](std::uint32_t n, std::uint8_t* picture) { FlashPicture(kW, kH, kFps, n, picture); });
   std::vector<std::uint8_t> header = vdstream::makeFileHeader(kW, kH, kFps, 1);
-  {
-    std::lock_guard<std::mutex> lk(flashMutex);
-    flashes.clear();
-  }
-  Recording rec(*server_);
-  const std::size_t fileStart = rec.FileSamples();
-  std::atomic<bool> watching{true};
-  std::vector<std::pair<double, std::size_t>> growth;  // (seconds on the steady clock, samples)
-  std::thread watcher([&] {
-    while (watching) {
-      const std::size_t n = rec.FileSamples();
-      const double t = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-      growth.emplace_back(t, n);
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-  });
+  FlashTimes::Clear();
+  Recording rec(server_->MonitorFile());
+  MonitorClock clock(rec);
   ASSERT_TRUE(VdPlay_OpenStream(0, header.data(), 40, static_cast<VdDword>(data.size() + 65536)));
   ASSERT_TRUE(VdPlay_InputData(0, data.data(), static_cast<VdDword>(data.size())));
-  ASSERT_TRUE(VdPlay_SetDisplayCallBack(0, &OnFrame));
+  ASSERT_TRUE(VdPlay_SetDisplayCallBack(0, &FlashTimes::OnFrame));
   ASSERT_TRUE(VdPlay_PlaySound(0));
   ASSERT_TRUE(VdPlay_Play(0, nullptr));
   const std::vector<std::int16_t> rec9 = rec.Take(9500);
-  watching = false;
-  watcher.join();
+  clock.Stop();
   VdPlay_SetDisplayCallBack(0, nullptr);
 
-  // File index = rate * t + c: the largest c seen is the least delayed.
-  double c = -1e300;
-  for (const auto& g : growth) c = std::max(c, static_cast<double>(g.second) - SoundServer::kRate * g.first);
-  const auto timeOf = [&](std::size_t index) {  // index within rec9
-    return (static_cast<double>(fileStart + index) - c) / SoundServer::kRate;
-  };
-  // Beep onsets: a loud sample 10 ms after the last one (the server's
-  // resampler rings a little just before a beep).
-  std::vector<double> onsets;
-  std::size_t lastLoud = 0;
-  bool anyLoud = false;
-  for (std::size_t i = 0; i < rec9.size(); ++i) {
-    if (std::abs(rec9[i]) <= 3000) continue;
-    if (anyLoud && i - lastLoud > 480) onsets.push_back(timeOf(i));
-    lastLoud = i;
-    anyLoud = true;
-  }
-  std::vector<double> offsetsMs;
-  {
-    std::lock_guard<std::mutex> lk(flashMutex);
-    for (const auto& f : flashes) {
-      if (f.first == 0) continue;  // the first picture is shown at once, before any sound
-      const double shown = std::chrono::duration<double>(f.second.time_since_epoch()).count();
-      double best = 1e9;
-      for (double o : onsets)
-        if (std::abs(o - shown) < std::abs(best)) best = o - shown;
-      if (std::abs(best) < 0.5) offsetsMs.push_back(best * 1000);
-    }
-  }
+  const std::vector<double> onsets = BeepOnsets(rec9, rec.StartSample(), clock);
+  const auto flashes = FlashTimes::Taken();
+  const std::vector<double> offsetsMs = SoundMinusPictureMs(onsets, flashes);
   ASSERT_GE(offsetsMs.size(), 6u) << onsets.size() << " beeps heard, " << flashes.size() << " flashes shown";
   std::vector<double> sorted = offsetsMs;
   std::sort(sorted.begin(), sorted.end());

@@ -1,8 +1,9 @@
 // The sound stage's decoders: one audio unit (AudioQueue) in, 16-bit PCM
 // out. G.711 is decoded by table on every platform (g711_decoder); natively
 // AAC and MPEG audio go through libavcodec in the codec module
-// (av_audio_decoder); on Windows AAC and MPEG audio have no decoder and stay
-// silent (see createAudioDecoder).
+// (av_audio_decoder); on Windows AAC goes through Media Foundation
+// (mf_audio_decoder) and MPEG audio has no decoder and stays silent (see
+// createAudioDecoder).
 #pragma once
 
 #include <cstddef>
@@ -42,8 +43,9 @@ class AudioDecoder {
 };
 
 // A decoder for codec in out; returns 0, VDPLAY_ERR_ALLOC, or
-// VDPLAY_ERR_DECODER_INIT when this build has none for it (Windows: AAC and
-// MPEG audio; natively: when the codec module or FFmpeg cannot be loaded).
+// VDPLAY_ERR_DECODER_INIT when this build has none for it (Windows: MPEG
+// audio, and AAC where the system has no AAC decoder MFT; natively: when the
+// codec module or FFmpeg cannot be loaded).
 std::uint32_t createAudioDecoder(AudioCodec codec, std::unique_ptr<AudioDecoder>& out);
 
 }  // namespace vdplay

@@ -5,6 +5,8 @@
 #include "decode/g711_decoder.h"
 #if VDPLAY_CODEC_MODULE
 #include "decode/codec_module_loader.h"
+#elif defined(_WIN32)
+#include "decode/mf_audio_decoder.h"
 #endif
 
 namespace vdplay {
@@ -19,11 +21,13 @@ std::uint32_t createAudioDecoder(AudioCodec codec, std::unique_ptr<AudioDecoder>
     case AudioCodec::MpegAudio:
 #if VDPLAY_CODEC_MODULE
       return CodecModuleLoader::forProcess().createAudioDecoder(codec, out);
-#else
-      // Windows: the stand-in links no codec library (its H.264/H.265
-      // streams are refused for the same reason), so AAC and MPEG audio
-      // stay silent; G.711 plays.
+#elif defined(_WIN32)
+      // Windows: AAC through the system's AAC decoder MFT; MPEG audio stays
+      // silent (the stand-in links no codec library); G.711 plays.
+      if (codec == AudioCodec::Aac) return createMfAacDecoder(out);
       return VDPLAY_ERR_DECODER_INIT;
+#else
+      return VDPLAY_ERR_DECODER_INIT;  // built without the codec module
 #endif
   }
   return VDPLAY_ERR_DECODER_INIT;

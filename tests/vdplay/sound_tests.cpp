@@ -209,6 +209,28 @@ TEST_F(SoundTest, DamagedAudioUnitsAreCountedAndThePicturesGoOn) {
 #endif
 }
 
+// A camera's audio unit may hold half a second: sound turned on while the
+// pictures play starts at the picture on display, from the middle of the
+// unit that picture falls in, not at the next unit.
+TEST_F(SoundTest, SoundTurnedOnStartsAtThePictureOnDisplayInsideAUnit) {
+  std::vector<AudioPacket> units;  // A-law in units of 500 ms
+  for (const AudioPacket& p : Tone(vdstream::Payload::G711ALaw)) {
+    if (p.stampMs % 500 == 0) units.push_back(AudioPacket{{}, p.stampMs});
+    units.back().bytes.insert(units.back().bytes.end(), p.bytes.begin(), p.bytes.end());
+  }
+  const std::vector<std::uint8_t> data =
+      StreamWithAudio(kW, kH, kFps, 2, units, vdstream::Payload::G711ALaw, PlainPicture);
+  const std::vector<std::uint8_t> header = vdstream::makeFileHeader(kW, kH, kFps, 1);
+  ASSERT_TRUE(VdPlay_OpenStream(0, const_cast<std::uint8_t*>(header.data()), 40,
+                                static_cast<VdDword>(data.size() + 65536)));
+  ASSERT_TRUE(VdPlay_InputData(0, const_cast<std::uint8_t*>(data.data()), static_cast<VdDword>(data.size())));
+  ASSERT_TRUE(VdPlay_Play(0, nullptr));
+  Sleep(200);
+  ASSERT_TRUE(VdPlay_PlaySound(0));
+  Sleep(2200);
+  EXPECT_EQ(PortStats(0).audioUnitsPlayed, 4u) << "the unit under way was dropped";
+}
+
 // No server: the pictures play as without sound, nothing is printed, and the
 // sound comes back once the server does.
 TEST_F(SoundTest, WithoutAServerThePicturesPlayOnAndTheSoundComesBack) {

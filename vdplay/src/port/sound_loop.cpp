@@ -75,7 +75,7 @@ struct Playing {
   std::uint32_t rate = 0, channels = 0;
   Clock::time_point retryAt{};
   PcmBlock pcm;
-  std::deque<AudioUnit> waiting;  // the next unit, taken from the port's queue to look at
+  std::deque<AudioUnit> waiting;  // the next units, taken from the port's queue to look at
   bool heard = false;
   bool written = false;  // since the last silence()
   // The sound's schedule: the unit stamped anchorStamp was heard at anchorAt.
@@ -125,27 +125,50 @@ bool useDecoder(Playing& p, AudioCodec codec) {
   return !p.noDecoder;
 }
 
-// Makes the port's next unit the front of p.waiting, which holds at most
-// that one (the queue keeps the rest, also while another port has the
-// sound). False when none waits.
-bool peekUnit(Playing& p) {
-  if (!p.waiting.empty()) return true;
-  AudioUnit unit;
-  if (!p.stream->source.audio().pop(unit)) return false;
-  p.waiting.push_back(std::move(unit));
+// Makes the port's next count units (1 or 2) the front of p.waiting, which
+// holds no more than that (the queue keeps the rest, also while another port
+// has the sound). False when fewer wait.
+bool peekUnits(Playing& p, std::size_t count = 1) {
+  while (p.waiting.size() < count) {
+    AudioUnit unit;
+    if (!p.stream->source.audio().pop(unit)) return false;
+    p.waiting.push_back(std::move(unit));
+  }
   return true;
 }
 
-// Drops the units that belong before the picture on display: when the
-// sound starts (again) it starts where the pictures are. Stamps more than
-// kBehindTimeLineMs before it are another time line and stay.
+// How far a stamp lies behind the picture on display, in ms; 0 when it does
+// not, or when it is so far behind (kBehindTimeLineMs) that it belongs to
+// another time line.
+std::int32_t behindPicture(std::uint32_t stampMs, const Port::SoundTap& tap) {
+  if (!tap.pictureStamped) return 0;
+  const auto behind = static_cast<std::int32_t>(tap.pictureStampMs - stampMs);
+  return behind > 0 && behind <= static_cast<std::int32_t>(kBehindTimeLineMs.count()) ? behind : 0;
+}
+
+// Drops the units that lie wholly before the picture on display (the next
+// one begins before it too): when the sound starts (again) it starts where
+// the pictures are. The unit the picture falls in is cut by cutBehindPicture.
 void dropBehindPicture(Playing& p, const Port::SoundTap& tap) {
-  if (!tap.pictureStamped) return;
-  while (peekUnit(p) && p.waiting.front().stamped) {
-    const auto ahead = static_cast<std::int32_t>(p.waiting.front().stampMs - tap.pictureStampMs);
-    if (ahead >= 0 || ahead < -static_cast<std::int32_t>(kBehindTimeLineMs.count())) break;
+  while (peekUnits(p, 2) && p.waiting[0].stamped && p.waiting[1].stamped &&
+         behindPicture(p.waiting[0].stampMs, tap) > 0 &&
+         behindPicture(p.waiting[1].stampMs, tap) > 0)
     p.waiting.pop_front();
-  }
+}
+
+// Cuts the decoded samples before the picture on display off the front of
+// a unit (one may hold a quarter of a second of sound or more); false when
+// nothing is left of it.
+bool cutBehindPicture(PcmBlock& pcm, AudioUnit& unit, const Port::SoundTap& tap) {
+  if (!unit.stamped) return true;
+  const std::int32_t behind = behindPicture(unit.stampMs, tap);
+  if (behind == 0) return true;
+  const std::size_t frames = static_cast<std::size_t>(behind) * pcm.rate / 1000;
+  if (frames >= pcm.frames()) return false;
+  pcm.samples.erase(pcm.samples.begin(),
+                    pcm.samples.begin() + static_cast<std::ptrdiff_t>(frames * pcm.channels));
+  unit.stampMs += static_cast<std::uint32_t>(behind);
+  return true;
 }
 
 // Whether the unit is heard so late on the sound's schedule that it is
@@ -165,12 +188,14 @@ bool tooLate(Playing& p, const AudioUnit& unit, Clock::time_point heardAt) {
   return false;
 }
 
-// Decodes one unit and writes it out at volume.
-void playUnit(Playing& p, Port& port, const AudioUnit& unit, std::uint32_t volume) {
+// Decodes one unit and writes it out at the tap's volume; the first after
+// a (re)start begins at the picture on display.
+void playUnit(Playing& p, Port& port, AudioUnit& unit, const Port::SoundTap& tap) {
   if (!p.decoder->decode(unit.bytes.data(), unit.bytes.size(), p.pcm)) {
     port.noteSound(0, 1, p.heard);
     return;
   }
+  if (!p.anchored && !cutBehindPicture(p.pcm, unit, tap)) return;
   if (p.pcm.samples.empty()) return;
   const Clock::time_point now = Clock::now();
   bool open = p.output && p.output->isOpen() && p.rate == p.pcm.rate &&
@@ -185,7 +210,7 @@ void playUnit(Playing& p, Port& port, const AudioUnit& unit, std::uint32_t volum
     const Clock::time_point heardAt =
         Clock::now() + std::chrono::microseconds(queuedUs > 0 ? queuedUs : 0);
     if (tooLate(p, unit, heardAt)) return;
-    applyVolume(p.pcm.samples, volume);
+    applyVolume(p.pcm.samples, tap.volume);
     open = p.output->write(p.pcm.samples.data(), p.pcm.frames());
     p.written = true;
     // The pictures follow the sound (at normal speed; the port's clock checks).
@@ -288,12 +313,12 @@ void SoundLoop::threadMain() {
         idle = true;
       } else {
         if (!p.anchored) dropBehindPicture(p, tap);
-        if (!peekUnit(p)) {
+        if (!peekUnits(p)) {
           idle = true;
         } else {
-          const AudioUnit unit = std::move(p.waiting.front());
+          AudioUnit unit = std::move(p.waiting.front());
           p.waiting.pop_front();
-          if (useDecoder(p, unit.codec)) playUnit(p, *port, unit, tap.volume);
+          if (useDecoder(p, unit.codec)) playUnit(p, *port, unit, tap);
         }
       }
     } catch (const std::bad_alloc&) {

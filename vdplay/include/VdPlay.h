@@ -56,7 +56,8 @@
  *   A unit's end shows when the next unit begins, when its PES packet ends
  *   (transport streams carry one picture a PES packet, and stuff its last
  *   packet), or, for a host that pushes a live picture's bytes together,
- *   when no byte has come for 15 ms once the picture is due. Should more
+ *   when no byte has come for 15 ms (and the picture is due within a frame
+ *   interval). Should more
  *   bytes of it come after all, it counts as damaged and the wait doubles
  *   (up to 240 ms).
  *
@@ -67,8 +68,13 @@
  *   schedule goes on from the new stamps. The 33-bit PTS wraps without a
  *   jump. Live latency: a picture is decoded when it is due and shown at
  *   once; when the source ran dry, a late picture starts the schedule anew
- *   at its arrival. No picture is held beyond what B-picture reordering
- *   (or, above 1080p, frame threads) needs, and delay does not build up.
+ *   at its arrival. While every unit of the last second came whole ahead of
+ *   its time, in the rhythm of its stamps (a live source, not a host that
+ *   pushed ahead or found the pool full), the schedule moves earlier by the
+ *   smallest lead, at most half a frame interval a second, so one late
+ *   picture does not delay the rest. No picture is held beyond what
+ *   B-picture reordering (or, above 1080p, frame threads) needs, and delay
+ *   does not build up.
  *
  *   Packets, fed with VdPlay_InputData split at any byte:
  *     0  char[4]  "VDFR"

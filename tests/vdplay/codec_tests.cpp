@@ -62,6 +62,28 @@ TEST_F(CodecTest, H264AsBareAnnexBInAnyPiecesPlaysEveryPicture) {
   EXPECT_EQ(PortStats(1).packetsDamaged, 0u);
 }
 
+// An encoder's own transport stream, handed over as it comes in odd pieces,
+// the codec left to the stream's map: every picture at its time stamp, on
+// every build (the H.265 and program stream cases are native only).
+TEST_F(CodecTest, H264TransportStreamInOddPiecesPlaysEveryPictureAtItsStamp) {
+  const Clip& clip = sp_test::MakeClip(ClipRecipe{});  // B-pictures
+  ASSERT_FALSE(clip.transportStream.empty());
+  const Bytes header = vdstream::makeFileHeader(clip.recipe.width, clip.recipe.height, 25, 1,
+                                                Codec::None, Framing::TransportStream);
+  ASSERT_TRUE(VdPlay_OpenStream(2, const_cast<std::uint8_t*>(header.data()), 40, 512000))
+      << VdPlay_GetLastError(2);
+  ASSERT_TRUE(VdPlay_SetDisplayCallBack(2, keepPicture));
+  ASSERT_TRUE(VdPlay_Play(2, nullptr));
+  feedAll(2, clip.transportStream, 1001);
+  ASSERT_TRUE(waitShown(2, clip.units.size(), 8000)) << shownOn(2).size();
+  std::vector<Shown> shown = shownOn(2);
+  std::vector<std::uint32_t> stamps;
+  for (Shown& s : shown) stamps.push_back(s.stamp -= clip.firstPtsMs);
+  EXPECT_EQ(stamps, clip.displayPtsMs);
+  expectMatchesReference(clip, shown);
+  EXPECT_EQ(PortStats(2).packetsDamaged, 0u);
+}
+
 TEST_F(CodecTest, H265AsBareAnnexBInAnyPiecesPlaysEveryPicture) {
   SKIP_UNLESS_DECODES(Codec::H265);
   ClipRecipe recipe;

@@ -95,8 +95,9 @@ std::size_t stampsKept() {
 
 }  // namespace
 
+// H.265 here; H.264 is among the codec tests, which run on every build.
 TEST_F(MpegStreamTest, EncoderTransportStreamsPlayEveryPictureAtItsTime) {
-  for (Codec codec : {Codec::H264, Codec::H265}) {
+  for (Codec codec : {Codec::H265}) {
     ClipRecipe recipe;
     recipe.codec = codec;
     recipe.frames = 40;

@@ -333,43 +333,45 @@ bool readHvcC(const Box& box, Track& t) {
   return !t.parameterSets.empty();
 }
 
-// A descriptor's tag and length (one to four bytes of seven bits) in esds.
-bool readDescriptor(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t& tag,
+// A descriptor's tag and length (one to four bytes of seven bits) in esds,
+// from data[at]; at moves to the descriptor's contents.
+bool readDescriptor(const std::uint8_t* data, std::size_t size, std::size_t& at, std::uint8_t& tag,
                     std::size_t& length) {
-  if (p >= end) return false;
-  tag = *p++;
+  if (at >= size) return false;
+  tag = data[at++];
   length = 0;
   for (int i = 0; i < 4; ++i) {
-    if (p >= end) return false;
-    const std::uint8_t b = *p++;
+    if (at >= size) return false;
+    const std::uint8_t b = data[at++];
     length = (length << 7) | (b & 0x7F);
     if (!(b & 0x80)) break;
   }
-  return length <= static_cast<std::size_t>(end - p);
+  return length <= size - at;
 }
 
 // AAC from the decoder configuration in esds: the AudioSpecificConfig for
 // MPEG-4 audio, the profile for MPEG-2 AAC.
 bool readEsds(const Box& esds, std::uint32_t rate, std::uint32_t channels, Track& t) {
-  if (esds.size < 4) return false;
-  const std::uint8_t* p = esds.data + 4;
-  const std::uint8_t* end = esds.data + esds.size;
+  const std::uint8_t* data = esds.data;
+  std::size_t size = esds.size;
+  std::size_t at = 4;  // after version and flags
   std::uint8_t tag = 0;
   std::size_t length = 0;
-  if (!readDescriptor(p, end, tag, length) || tag != 0x03 || length < 3) return false;
-  end = p + length;
-  const std::uint8_t flags = p[2];
-  p += 3;
-  if (flags & 0x80) p += 2;                          // depends on another stream
-  if ((flags & 0x40) && p < end) p += 1 + *p;        // a URL
-  if (flags & 0x20) p += 2;                          // OCR stream
-  if (p > end || !readDescriptor(p, end, tag, length) || tag != 0x04 || length < 13) return false;
-  const std::uint8_t objectType = p[0];
-  const std::uint8_t* config = p + 13;
-  const std::uint8_t* configEnd = p + length;
+  if (!readDescriptor(data, size, at, tag, length) || tag != 0x03 || length < 3) return false;
+  size = at + length;  // the elementary stream descriptor
+  const std::uint8_t flags = data[at + 2];
+  at += 3;
+  if (flags & 0x80) at += 2;                            // depends on another stream
+  if ((flags & 0x40) && at < size) at += 1 + data[at];  // a URL
+  if (flags & 0x20) at += 2;                            // OCR stream
+  if (at > size || !readDescriptor(data, size, at, tag, length) || tag != 0x04 || length < 13)
+    return false;
+  const std::uint8_t objectType = data[at];
+  const std::size_t configEnd = at + length;
+  std::size_t config = at + 13;
   if (objectType == 0x40) {  // MPEG-4 audio
-    if (!readDescriptor(config, configEnd, tag, length) || tag != 0x05) return false;
-    return readAudioSpecificConfig(config, length, t.aac);
+    if (!readDescriptor(data, configEnd, config, tag, length) || tag != 0x05) return false;
+    return readAudioSpecificConfig(data + config, length, t.aac);
   }
   if (objectType >= 0x66 && objectType <= 0x68) {  // MPEG-2 AAC main, LC, SSR
     static const std::uint32_t kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
@@ -749,6 +751,7 @@ bool Mp4Reader::open(const std::string& path) {
     error_ = !videoWhy.empty() ? videoWhy : "this " + container_ + " file has no video";
     return false;
   }
+  fragments = fragments || static_cast<bool>(childOf(moov, fourcc("mvex")));
   if (m.video.sizes.count == 0) {
     error_ = fragments ? "a fragmented MP4 (its pictures are in movie fragments, which this demo"
                          " does not read)"

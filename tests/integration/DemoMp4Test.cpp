@@ -160,6 +160,78 @@ TEST(DemoMp4, GivesWhatFfmpegDemuxes) {
   }
 }
 
+std::uint32_t Be32(const std::string& s, std::size_t at) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + at);
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+std::string BigEndian(std::uint64_t value, int bytes) {
+  std::string out;
+  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+// The boxes of a payload again, containers rebuilt, every 32-bit chunk
+// offset table (stco) turned into a 64-bit one (co64) with its offsets moved
+// by shift, and every box written with a 64-bit size when wide is set.
+std::string Rewrite(const std::string& in, std::uint64_t shift, bool wide) {
+  std::string out;
+  for (std::size_t at = 0; at + 8 <= in.size();) {
+    const std::uint32_t size = Be32(in, at);
+    std::string type = in.substr(at + 4, 4);
+    std::string payload = in.substr(at + 8, size - 8);
+    if (type == "moov" || type == "trak" || type == "mdia" || type == "minf" || type == "stbl") {
+      payload = Rewrite(payload, shift, wide);
+    } else if (type == "stco") {
+      std::string table = payload.substr(0, 8);  // version, flags, count
+      for (std::uint32_t i = 0; i < Be32(payload, 4); ++i)
+        table += BigEndian(Be32(payload, 8 + 4 * i) + shift, 8);
+      payload = table;
+      type = "co64";
+    }
+    out += wide ? BigEndian(1, 4) + type + BigEndian(payload.size() + 16, 8)
+                : BigEndian(payload.size() + 8, 4) + type;
+    out += payload;
+    at += size;
+  }
+  return out;
+}
+
+TEST(DemoMp4, ReadsSixtyFourBitBoxSizesAndChunkOffsets) {
+  sp_test::TempDir dir;
+  const std::string clip = dir.File("clip.mp4");
+  ASSERT_TRUE(MakeClip(clip, "-c:v libx264 -preset veryfast -bf 2", "-c:a aac", 1, "160x120"));
+  const std::string whole = sp_test::ReadFile(clip);
+  // The index follows the media data here: the media data's box becomes 8
+  // bytes longer with a 64-bit size, so every chunk moves by 8; the index
+  // after it takes 64-bit sizes throughout.
+  const std::string wide = dir.File("wide.mp4");
+  std::string rewritten;
+  for (std::size_t at = 0; at + 8 <= whole.size();) {
+    const std::uint32_t size = Be32(whole, at);
+    ASSERT_GE(size, 8u);
+    const std::string box = whole.substr(at, size);
+    const std::string type = box.substr(4, 4);
+    rewritten += Rewrite(box, 8, type == "mdat" || type == "moov");
+    at += size;
+  }
+  sp_test::WriteFile(wide, rewritten);
+
+  spdemo::Mp4Reader original;
+  ASSERT_TRUE(original.open(clip)) << original.error();
+  spdemo::Mp4Reader reader;
+  ASSERT_TRUE(reader.open(wide)) << reader.error();
+  const Read a = ReadAll(original);
+  const Read b = ReadAll(reader);
+  EXPECT_EQ(b.error, "");
+  ASSERT_EQ(a.video.size(), 25u);
+  ASSERT_EQ(b.video.size(), a.video.size());
+  for (std::size_t i = 0; i < a.video.size(); ++i) EXPECT_EQ(a.video[i].data, b.video[i].data);
+  EXPECT_EQ(Concatenated(a.audio), Concatenated(b.audio));
+  EXPECT_FALSE(b.audio.empty());
+}
+
 TEST(DemoMp4, RefusesWhatItCannotPlayWithAReason) {
   sp_test::TempDir dir;
   const std::string mpeg4 = dir.File("mpeg4.mp4");

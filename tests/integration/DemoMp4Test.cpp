@@ -294,7 +294,9 @@ void ReadDamaged(const std::string& path, std::size_t wholeUnits, bool cut, cons
   const Read r = ReadAll(reader);
   if (cut) {
     EXPECT_LE(r.video.size(), wholeUnits) << what;
-    if (r.video.size() < wholeUnits) EXPECT_NE(r.error, "") << what;
+    if (r.video.size() < wholeUnits) {
+      EXPECT_NE(r.error, "") << what;
+    }
   }
   for (const auto& u : r.audio) EXPECT_LE(u.data.size(), vdstream::kMaxAudioPayload) << what;
 }

@@ -443,7 +443,7 @@ bool readAudioEntry(const Box& stsd, Track& t) {
   }
   if (entry.type != fourcc("mp4a")) return false;
   Box esds = childOf(entry, fourcc("esds"), childrenAt);
-  if (!esds) esds = childOf(childOf(entry, fourcc("wave"), childrenAt), fourcc("esds"));  // QuickTime
+  if (!esds) esds = childOf(childOf(entry, fourcc("wave"), childrenAt), fourcc("esds"));  // in a wave box
   if (!esds || !readEsds(esds, rate, channels, t)) return false;
   t.payload = static_cast<std::uint32_t>(vdstream::Payload::AacAdts);
   t.codecName = "aac";

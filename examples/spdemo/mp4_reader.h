@@ -1,4 +1,4 @@
-// A reader of MP4 and QuickTime (.mov) files written for the demo, with the
+// A reader of MP4 and MOV files written for the demo, with the
 // standard library only, so that the Windows demo plays them with their
 // sound whatever the system's own readers give: the first H.264 (avc1, avc3)
 // or H.265 (hvc1, hev1) video track as Annex-B access units (start codes,

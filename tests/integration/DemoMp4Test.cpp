@@ -174,7 +174,8 @@ std::string BigEndian(std::uint64_t value, int bytes) {
 
 // The boxes of a payload again, containers rebuilt, every 32-bit chunk
 // offset table (stco) turned into a 64-bit one (co64) with its offsets moved
-// by shift, and every box written with a 64-bit size when wide is set.
+// by shift, every table of sample sizes (stsz) into a compact one of 16-bit
+// fields (stz2), and every box written with a 64-bit size when wide is set.
 std::string Rewrite(const std::string& in, std::uint64_t shift, bool wide) {
   std::string out;
   for (std::size_t at = 0; at + 8 <= in.size();) {
@@ -189,6 +190,15 @@ std::string Rewrite(const std::string& in, std::uint64_t shift, bool wide) {
         table += BigEndian(Be32(payload, 8 + 4 * i) + shift, 8);
       payload = table;
       type = "co64";
+    } else if (type == "stsz" && Be32(payload, 4) == 0) {
+      std::string table = BigEndian(0, 4) + BigEndian(16, 4) + payload.substr(8, 4);
+      for (std::uint32_t i = 0; i < Be32(payload, 8); ++i) {
+        const std::uint32_t size = Be32(payload, 12 + 4 * i);
+        EXPECT_LT(size, 65536u);
+        table += BigEndian(size, 2);
+      }
+      payload = table;
+      type = "stz2";
     }
     out += wide ? BigEndian(1, 4) + type + BigEndian(payload.size() + 16, 8)
                 : BigEndian(payload.size() + 8, 4) + type;
@@ -198,7 +208,7 @@ std::string Rewrite(const std::string& in, std::uint64_t shift, bool wide) {
   return out;
 }
 
-TEST(DemoMp4, ReadsSixtyFourBitBoxSizesAndChunkOffsets) {
+TEST(DemoMp4, ReadsSixtyFourBitBoxSizesAndChunkOffsetsAndCompactSampleSizes) {
   sp_test::TempDir dir;
   const std::string clip = dir.File("clip.mp4");
   ASSERT_TRUE(MakeClip(clip, "-c:v libx264 -preset veryfast -bf 2", "-c:a aac", 1, "160x120"));

@@ -99,6 +99,7 @@ TEST(DemoMp4, GivesWhatFfmpegDemuxes) {
        "-c:a aac", spdemo::VideoCodec::H265, "aac"},
       {"alaw.mov", "-c:v libx264 -preset veryfast -bf 0", "-c:a pcm_alaw -ac 1",
        spdemo::VideoCodec::H264, "pcm_alaw"},
+      {"aac.mov", "-c:v libx264 -preset veryfast", "-c:a aac", spdemo::VideoCodec::H264, "aac"},
   };
   sp_test::TempDir dir;
   for (const Case& c : cases) {

@@ -201,7 +201,8 @@ struct Track {
 class SampleCursor {
  public:
   SampleCursor() = default;
-  SampleCursor(const Track* track, std::uint64_t fileSize) : t_(track), fileSize_(fileSize) {}
+  SampleCursor(const Track* track, std::uint64_t fileSize)
+      : t_(track), fileSize_(fileSize), noun_(track->kind == TrackKind::Video ? "picture" : "sound sample") {}
 
   bool atEnd() const { return !t_ || index_ >= t_->sizes.count || failed_; }
   const std::string& problem() const { return problem_; }
@@ -211,7 +212,7 @@ class SampleCursor {
     const Track& t = *t_;
     while (chunkLeft_ == 0) {
       if (chunk_ >= t.chunks.count)
-        return fail("sample " + std::to_string(index_ + 1) + " lies in no chunk");
+        return fail(noun_ + " " + std::to_string(index_ + 1) + " lies in no chunk");
       while (stscEntry_ + 1 < t.stsc.count && be32(t.stsc.entry(stscEntry_ + 1)) <= chunk_ + 1)
         ++stscEntry_;
       if (t.stsc.count == 0 || be32(t.stsc.entry(stscEntry_)) > chunk_ + 1)
@@ -224,7 +225,7 @@ class SampleCursor {
     s.size = t.sizes.at(index_);
     s.offset = offset_;
     if (s.size > fileSize_ || s.offset > fileSize_ - s.size)
-      return fail("sample " + std::to_string(s.number) + " lies beyond the end of the file");
+      return fail(noun_ + " " + std::to_string(s.number) + " lies beyond the end of the file");
     offset_ += s.size;
     --chunkLeft_;
 
@@ -275,6 +276,7 @@ class SampleCursor {
   std::uint32_t cttsEntry_ = 0, cttsLeft_ = 0;
   std::int64_t cttsOffset_ = 0;
   std::uint32_t stssNext_ = 0;
+  std::string noun_;  // for messages
   bool failed_ = false;
   std::string problem_;
 };
@@ -617,7 +619,7 @@ struct Mp4Reader::Impl {
     if (audioPending) return true;
     if (!hasAudio) return false;
     if (!audioCursor.next(pendingAudio)) {
-      if (!audioCursor.problem().empty()) noteDamage("its sound: " + audioCursor.problem());
+      if (!audioCursor.problem().empty()) noteDamage(audioCursor.problem());
       hasAudio = false;
       return false;
     }

@@ -21,7 +21,7 @@ constexpr std::uint32_t kMaxUnitBytes = 16u << 20;     // one access unit
 constexpr std::uint32_t kMaxAudioSampleBytes = 8184;   // an AAC frame an ADTS header can carry
 constexpr std::size_t kG711UnitBytes = 320;            // 40 ms at 8 kHz
 constexpr std::int64_t kMaxTicks = INT64_C(1) << 60;   // time stamps saturate here
-constexpr double kLargestStepSeconds = 60;             // between two pictures' decoding times
+constexpr double kLargestStepSeconds = 10;             // between two pictures' decoding times
 constexpr std::int64_t kSoundAfterPicturesMs = 1000;   // sound kept past the last picture
 
 constexpr std::uint32_t fourcc(const char (&s)[5]) {

@@ -161,6 +161,23 @@ TEST(DemoMp4, GivesWhatFfmpegDemuxes) {
   }
 }
 
+// The top-level moov box: where it starts and how long it is.
+bool FindIndex(const std::string& file, std::size_t& start, std::size_t& size) {
+  std::size_t at = 0;
+  while (at + 8 <= file.size()) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(file.data() + at);
+    const std::size_t boxSize = static_cast<std::size_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+    if (std::memcmp(p + 4, "moov", 4) == 0) {
+      start = at;
+      size = boxSize;
+      return at + boxSize <= file.size();
+    }
+    if (boxSize < 8) return false;
+    at += boxSize;
+  }
+  return false;
+}
+
 std::uint32_t Be32(const std::string& s, std::size_t at) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + at);
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -243,6 +260,28 @@ TEST(DemoMp4, ReadsSixtyFourBitBoxSizesAndChunkOffsetsAndCompactSampleSizes) {
   EXPECT_FALSE(b.audio.empty());
 }
 
+TEST(DemoMp4, ADamagedDurationEndsTheFileInsteadOfAWaitOfHours) {
+  sp_test::TempDir dir;
+  const std::string clip = dir.File("clip.mp4");
+  ASSERT_TRUE(MakeClip(clip, "-c:v libx264 -preset veryfast -bf 0", "-c:a aac", 1, "160x120"));
+  std::string bytes = sp_test::ReadFile(clip);
+  // The video's (first) decoding-time table: every picture lasts 2^31 ticks.
+  std::size_t moov = 0, moovSize = 0;
+  ASSERT_TRUE(FindIndex(bytes, moov, moovSize));
+  const std::size_t stts = bytes.find("stts", moov);
+  ASSERT_NE(stts, std::string::npos);
+  ASSERT_GE(Be32(bytes, stts + 8), 1u);
+  bytes.replace(stts + 16, 4, BigEndian(0x80000000u, 4));
+  const std::string damaged = dir.File("damaged.mp4");
+  sp_test::WriteFile(damaged, bytes);
+
+  spdemo::Mp4Reader reader;
+  ASSERT_TRUE(reader.open(damaged)) << reader.error();
+  const Read r = ReadAll(reader);
+  EXPECT_EQ(r.video.size(), 1u);
+  EXPECT_NE(r.error.find("decoding times jump"), std::string::npos) << r.error;
+}
+
 TEST(DemoMp4, RefusesWhatItCannotPlayWithAReason) {
   sp_test::TempDir dir;
   const std::string mpeg4 = dir.File("mpeg4.mp4");
@@ -274,23 +313,6 @@ TEST(DemoMp4, RefusesWhatItCannotPlayWithAReason) {
   EXPECT_TRUE(spdemo::isMp4FileName("c.m4v"));
   EXPECT_FALSE(spdemo::isMp4FileName("c.mkv"));
   EXPECT_FALSE(spdemo::isMp4FileName("dir.mp4/clip"));
-}
-
-// The top-level moov box: where it starts and how long it is.
-bool FindIndex(const std::string& file, std::size_t& start, std::size_t& size) {
-  std::size_t at = 0;
-  while (at + 8 <= file.size()) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(file.data() + at);
-    const std::size_t boxSize = static_cast<std::size_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-    if (std::memcmp(p + 4, "moov", 4) == 0) {
-      start = at;
-      size = boxSize;
-      return at + boxSize <= file.size();
-    }
-    if (boxSize < 8) return false;
-    at += boxSize;
-  }
-  return false;
 }
 
 // Reads a damaged file to its end: the reader must stop by itself and, for a

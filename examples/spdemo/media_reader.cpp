@@ -39,7 +39,7 @@ struct MediaReader::Demuxer {
   int stream = -1;
   int audioStream = -1;        // AAC or G.711, else -1
   std::uint32_t audioPayload = 0;
-  std::uint8_t adts[3] = {};   // AAC: profile, sampling index, channels of the ADTS header
+  AacConfig aac;               // AAC: what each frame's ADTS header says
   std::int64_t startPts = AV_NOPTS_VALUE;
   std::int64_t firstDts = AV_NOPTS_VALUE;
 
@@ -59,23 +59,23 @@ void MediaReader::findAudio() {
   if (index < 0) return;
   const AVCodecParameters& p = *d.format->streams[index]->codecpar;
   if (p.codec_id == AV_CODEC_ID_AAC) {
-    static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                 22050, 16000, 12000, 11025, 8000,  7350};
-    int rateIndex = 4;
-    for (int i = 0; i < 13; ++i)
-      if (kRates[i] == p.sample_rate) rateIndex = i;
-    int objectType = p.profile >= 0 && p.profile <= 3 ? p.profile + 1 : 2;  // LC by default
-    int channels = p.ch_layout.nb_channels;
-    if (p.extradata && p.extradata_size >= 2) {  // the AudioSpecificConfig, when there
-      const int type = p.extradata[0] >> 3;
-      objectType = type >= 1 && type <= 4 ? type : 2;  // HE-AAC as LC: the decoder finds SBR
-      rateIndex = ((p.extradata[0] & 7) << 1) | (p.extradata[1] >> 7);
-      channels = (p.extradata[1] >> 3) & 0x0F;
+    // The AudioSpecificConfig when there is one, else what the stream says.
+    AacConfig& config = d.aac;
+    if (p.extradata && p.extradata_size >= 2) {
+      if (!readAudioSpecificConfig(p.extradata, static_cast<std::size_t>(p.extradata_size), config))
+        return;
+    } else {
+      static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                   22050, 16000, 12000, 11025, 8000,  7350};
+      int rateIndex = -1;
+      for (int i = 0; i < 13; ++i)
+        if (kRates[i] == p.sample_rate) rateIndex = i;
+      const int channels = p.ch_layout.nb_channels;
+      if (rateIndex < 0 || channels < 1 || channels > 7) return;
+      config.objectType = p.profile >= 0 && p.profile <= 3 ? static_cast<std::uint32_t>(p.profile) + 1 : 2;
+      config.rateIndex = static_cast<std::uint32_t>(rateIndex);
+      config.channels = static_cast<std::uint32_t>(channels);
     }
-    if (rateIndex > 12 || channels < 1 || channels > 7) return;
-    d.adts[0] = static_cast<std::uint8_t>(objectType - 1);
-    d.adts[1] = static_cast<std::uint8_t>(rateIndex);
-    d.adts[2] = static_cast<std::uint8_t>(channels);
     d.audioPayload = static_cast<std::uint32_t>(vdstream::Payload::AacAdts);
   } else if ((p.codec_id == AV_CODEC_ID_PCM_ALAW || p.codec_id == AV_CODEC_ID_PCM_MULAW) &&
              p.sample_rate == 8000 && p.ch_layout.nb_channels == 1) {
@@ -208,13 +208,8 @@ void MediaReader::keepAudio() {
   const bool hasAdts = p.size >= 2 && p.data[0] == 0xFF && (p.data[1] & 0xF0) == 0xF0;
   if (d.audioPayload == static_cast<std::uint32_t>(vdstream::Payload::AacAdts) && !hasAdts) {
     // mp4 and mkv keep AAC frames bare: each gets its 7-byte ADTS header.
-    const auto length = static_cast<std::uint32_t>(p.size + 7);
-    const std::uint8_t header[7] = {
-        0xFF, 0xF1,
-        static_cast<std::uint8_t>((d.adts[0] << 6) | (d.adts[1] << 2) | (d.adts[2] >> 2)),
-        static_cast<std::uint8_t>(((d.adts[2] & 3) << 6) | (length >> 11)),
-        static_cast<std::uint8_t>((length >> 3) & 0xFF),
-        static_cast<std::uint8_t>(((length & 7) << 5) | 0x1F), 0xFC};
+    std::uint8_t header[7];
+    if (!makeAdtsHeader(d.aac, static_cast<std::size_t>(p.size), header)) return;
     unit.data.assign(header, header + 7);
   }
   unit.data.insert(unit.data.end(), p.data, p.data + p.size);

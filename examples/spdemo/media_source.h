@@ -1,8 +1,9 @@
 // A video file turned into the stand-in decoder's stream: a header naming
 // the codec, then one packet per access unit, stamped with its presentation
 // time and due at its decoding time (natively read with libavformat,
-// media_source.cpp; on Windows through the system's Source Reader, or a bare
-// stream fed as it is, mf_media_source.cpp).
+// media_source.cpp; on Windows .mp4/.mov/.m4v with the demo's MP4 reader,
+// other containers through the system's Source Reader, or a bare stream fed
+// as it is, mf_media_source.cpp).
 #pragma once
 
 #include <memory>

@@ -1,7 +1,10 @@
 // The media source of the Windows demo: video files turned into the
 // decoder's stream, for the stand-in's Media Foundation decoder.
 //
-//  - Containers (mp4, mkv, ...) through the system's Source Reader, asked
+//  - .mp4, .mov and .m4v files through the demo's own MP4 reader
+//    (mp4_reader.h): the H.264 or H.265 video as access units and the AAC or
+//    G.711 sound with them, whatever the system's readers offer.
+//  - Other containers (mkv, ...) through the system's Source Reader, asked
 //    for the video's own compressed samples (H.264 or H.265), which become
 //    one packet per access unit in Annex-B form, stamped with the
 //    presentation time and due at the decoding time. A Source Reader that
@@ -15,6 +18,7 @@
 // Media Foundation is loaded when a file needs it, so the demo starts on a
 // system without it and still plays stream and .y4m files there.
 #include "media_source.h"
+#include "mp4_reader.h"
 
 #include <windows.h>
 #include <mfapi.h>
@@ -559,6 +563,7 @@ bool startsWithStartCode(const std::string& path, bool& h265) {
 }  // namespace
 
 std::unique_ptr<PacketSource> openMediaSource(const std::string& path, std::string& error) {
+  if (isMp4FileName(path)) return openMp4Source(path, error);
   bool h265 = endsWith(path, ".h265") || endsWith(path, ".265") || endsWith(path, ".hevc");
   const bool h264 = endsWith(path, ".h264") || endsWith(path, ".264") || endsWith(path, ".avc");
   bool sniffedH265 = false;

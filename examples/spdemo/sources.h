@@ -1,9 +1,9 @@
 // Where the demo's stream comes from: a generated test pattern, a stream file
 // in the decoder's format, a .y4m file turned into packets on the fly, or
 // an H.264 or H.265 video file (natively read with libavformat, on Windows
-// through the Source Reader or as a bare stream). Every source
-// gives the 40-byte file header and then one block per packet, each with the
-// time on the stream's clock at which it is due.
+// with the demo's MP4 reader, through the Source Reader or as a bare
+// stream). Every source gives the 40-byte file header and then one block per
+// packet, each with the time on the stream's clock at which it is due.
 #pragma once
 
 #include <cstdint>

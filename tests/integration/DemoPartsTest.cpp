@@ -1,12 +1,16 @@
 // The demo host's configuration guard (the machine's configuration file is
-// put back as it was) and its stall watch.
+// put back as it was), its stall watch, and the AAC configuration its video
+// file readers turn into ADTS headers.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "../../examples/spdemo/config_guard.h"
 #include "../../examples/spdemo/playback_watch.h"
+#include "../../examples/spdemo/video_file.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -90,6 +94,39 @@ TEST(DemoPlaybackWatch, WithoutAFrameCountMovingBytesCount) {
   EXPECT_FALSE(watch.stalled(t0 + milliseconds(1500), 600, false));
   watch.observe(t0 + milliseconds(1500), std::nullopt, 600);
   EXPECT_TRUE(watch.stalled(t0 + milliseconds(1900), 600, false));
+}
+
+TEST(DemoAacConfig, ReadsTheAudioSpecificConfigsAnAdtsHeaderCanCarry) {
+  struct Case {
+    std::vector<std::uint8_t> bytes;
+    bool readable;
+    std::uint32_t objectType, rateIndex, channels;
+  };
+  const Case cases[] = {
+      {{0x11, 0x88}, true, 2, 3, 1},                    // LC, 48 kHz, mono
+      {{0x2B, 0x11, 0x88, 0x00}, true, 2, 6, 2},        // HE-AAC: its LC core at 24 kHz
+      {{0x17, 0x80, 0x56, 0x22, 0x10}, true, 2, 4, 2},  // 44.1 kHz written out
+      {{0x17, 0x80, 0x18, 0x1C, 0x90}, false, 0, 0, 0}, // 12345 Hz: no ADTS index
+      {{0x11, 0x80}, false, 0, 0, 0},                   // channels given in the stream
+      {{0x11}, false, 0, 0, 0},                         // cut short
+  };
+  for (const Case& c : cases) {
+    spdemo::AacConfig config;
+    EXPECT_EQ(spdemo::readAudioSpecificConfig(c.bytes.data(), c.bytes.size(), config), c.readable)
+        << static_cast<int>(c.bytes[0]);
+    if (!c.readable) continue;
+    EXPECT_EQ(config.objectType, c.objectType);
+    EXPECT_EQ(config.rateIndex, c.rateIndex);
+    EXPECT_EQ(config.channels, c.channels);
+  }
+
+  // LC, 48 kHz, stereo, 100 bytes of raw frame: 107 bytes with the header.
+  std::uint8_t header[7];
+  ASSERT_TRUE(spdemo::makeAdtsHeader({2, 3, 2}, 100, header));
+  const std::vector<std::uint8_t> expected = {0xFF, 0xF1, 0x4C, 0x80, 0x0D, 0x7F, 0xFC};
+  EXPECT_EQ(std::vector<std::uint8_t>(header, header + 7), expected);
+  EXPECT_TRUE(spdemo::makeAdtsHeader({2, 3, 2}, 8184, header));
+  EXPECT_FALSE(spdemo::makeAdtsHeader({2, 3, 2}, 8185, header)) << "longer than 13 bits can say";
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 # The Windows demo plays real video through the DLLs: a 3-second 1280x720
 # H.264 clip with B-frames, made here with the ffmpeg command as a bare
-# Annex-B stream (Wine's Source Reader gives mp4 video only decoded), must
+# Annex-B stream, or with -DCONTAINER=mp4 as an mp4 with a 440 Hz AAC tone
+# (read by the demo's own MP4 reader and played with --volume 80), must
 # play to the end (every picture shown, exit status 0), and the snapshot
 # taken a second in must be one of the pictures FFmpeg itself decodes
 # (PSNR of at least 40 dB, measured with FFmpeg's psnr filter).
-# Arguments: -DDEMO=path -DWORKDIR=folder -DFFMPEG=path [-DEMULATOR=runner]
+# Arguments: -DDEMO=path -DWORKDIR=folder -DFFMPEG=path [-DCONTAINER=mp4]
+#            [-DEMULATOR=runner]
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRunner.cmake)
 file(MAKE_DIRECTORY ${WORKDIR})
 file(REMOVE ${WORKDIR}/shot.bmp ${WORKDIR}/psnr.txt)
@@ -19,18 +21,33 @@ function(run)
   set(run_output "${out}" PARENT_SCOPE)
 endfunction()
 
-if(NOT EXISTS ${WORKDIR}/clip.h264)
-  run(${FFMPEG} -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 75
-      -c:v libx264 -preset veryfast -bf 2 -pix_fmt yuv420p -f h264 clip.h264)
+set(picture_args -c:v libx264 -preset veryfast -bf 2 -pix_fmt yuv420p)
+if(CONTAINER STREQUAL "mp4")
+  set(clip clip.mp4)
+  set(play_args --volume 80)
+  if(NOT EXISTS ${WORKDIR}/${clip})
+    run(${FFMPEG} -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25
+        -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 ${picture_args} -c:a aac ${clip})
+  endif()
+else()
+  set(clip clip.h264)
+  set(play_args)
+  if(NOT EXISTS ${WORKDIR}/${clip})
+    run(${FFMPEG} -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 75
+        ${picture_args} -f h264 ${clip})
+  endif()
 endif()
 # FFmpeg's own decode of the pictures around the snapshot (the 26th).
-run(${FFMPEG} -nostdin -v error -y -i clip.h264 -vf "select=between(n\\,10\\,45)" -vsync 0
+run(${FFMPEG} -nostdin -v error -y -i ${clip} -vf "select=between(n\\,10\\,45)" -vsync 0
     -f rawvideo -pix_fmt rgb24 frames.rgb)
 
-run(${DEMO_RUNNER} ${EMULATOR} ${DEMO} play clip.h264 --snapshot shot.bmp)
-message("spdemo play clip.h264:\n${run_output}")
+run(${DEMO_RUNNER} ${EMULATOR} ${DEMO} play ${clip} --snapshot shot.bmp ${play_args})
+message("spdemo play ${clip} ${play_args}:\n${run_output}")
 if(NOT run_output MATCHES "end of the data\\): frames shown 75,")
   message(FATAL_ERROR "the clip did not play to the end with all 75 pictures shown")
+endif()
+if(CONTAINER STREQUAL "mp4" AND NOT run_output MATCHES "with aac sound")
+  message(FATAL_ERROR "the mp4's AAC sound was not found")
 endif()
 file(SIZE ${WORKDIR}/shot.bmp size)
 if(NOT size EQUAL 2764854)

@@ -3,7 +3,6 @@
 #include <VdStreamFormat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -836,10 +835,7 @@ bool Mp4Reader::takeAudio(AudioUnitOut& unit) {
 }
 
 bool isMp4FileName(const std::string& path) {
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || path.find_first_of("/\\", dot) != std::string::npos) return false;
-  std::string extension = path.substr(dot + 1);
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string extension = lowerExtension(path);
   return extension == "mp4" || extension == "mov" || extension == "m4v";
 }
 

@@ -1,7 +1,6 @@
 #include "mpeg_file_source.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -15,14 +14,6 @@ namespace {
 constexpr std::uint64_t kPtsMask = (std::uint64_t{1} << 33) - 1;
 constexpr double kLargestStepSeconds = 5;
 constexpr std::size_t kPieceSizes[] = {1316, 4096, 777, 18800, 9000, 2048, 65536, 333};
-
-std::string lowerExtension(const std::string& path) {
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos) return "";
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
-}
 
 bool isTransportExtension(const std::string& ext) {
   return ext == "ts" || ext == "m2ts" || ext == "mts";

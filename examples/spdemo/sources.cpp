@@ -3,6 +3,7 @@
 #include <VdStreamFormat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -238,6 +239,14 @@ std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::strin
     return std::make_unique<Y4mSource>(std::move(reader), pictures);
   }
   return openMediaSource(path, error);
+}
+
+std::string lowerExtension(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find_first_of("/\\", dot) != std::string::npos) return "";
+  std::string extension = path.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
 }
 
 }  // namespace spdemo

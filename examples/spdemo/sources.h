@@ -61,6 +61,9 @@ std::unique_ptr<PacketSource> makePatternSource(std::uint32_t width, std::uint32
 std::unique_ptr<PacketSource> openFileSource(const std::string& path, std::string& error,
                                              vdstream::Payload pictures = vdstream::Payload::Zlib);
 
+// The file name's extension in lower case, without the dot; empty without one.
+std::string lowerExtension(const std::string& path);
+
 // Time stamp in milliseconds of frame index at the given rate.
 std::uint32_t frameStampMs(std::uint64_t index, std::uint32_t rateNum, std::uint32_t rateDen);
 

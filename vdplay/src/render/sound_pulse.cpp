@@ -56,10 +56,10 @@ bool PulseOutput::open(std::uint32_t rate, std::uint32_t channels) {
   close();
   const PulseApi& pa = api();
   if (!pa.loaded) return false;
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_S16LE;
-  spec.rate = rate;
-  spec.channels = static_cast<std::uint8_t>(channels);
+  pa_sample_spec sampleFormat{};
+  sampleFormat.format = PA_SAMPLE_S16LE;
+  sampleFormat.rate = rate;
+  sampleFormat.channels = static_cast<std::uint8_t>(channels);
   // A short buffer: what is written is heard within about kBufferMs, so the
   // sound follows pause, reset and volume at once and live audio does not
   // build up.
@@ -71,7 +71,7 @@ bool PulseOutput::open(std::uint32_t rate, std::uint32_t channels) {
   attr.minreq = static_cast<std::uint32_t>(-1);
   attr.fragsize = static_cast<std::uint32_t>(-1);
   int error = 0;
-  stream_ = pa.newStream(nullptr, "VdPlay", PA_STREAM_PLAYBACK, nullptr, "sound", &spec, nullptr,
+  stream_ = pa.newStream(nullptr, "VdPlay", PA_STREAM_PLAYBACK, nullptr, "sound", &sampleFormat, nullptr,
                          &attr, &error);
   frameBytes_ = channels * 2;
   return stream_ != nullptr;
